@@ -1,6 +1,7 @@
 // Applies numbered changes to the document named on the command line, from
 // the one after the last it holds, and reports each applied change on
-// standard output as "<number> <heads>". Runs until killed (or for a bounded
+// standard output as "<number> <heads>", after an "opened" line once the
+// document is open. Runs until killed (or for a bounded
 // number of changes).
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unreadable last step\n");
         return 4;
     }
+    if (::write(1, "opened\n", 7) != 7) return 6;
     for (std::int64_t i = last + 1; i <= last + 100000; ++i) {
         auto st = doc->change([i](runtime::persist::Tx& tx) { runtime::persist::crash::apply_step(tx, i); });
         if (!st) {

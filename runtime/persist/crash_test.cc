@@ -36,9 +36,10 @@ struct Round {
     int status = 0;
 };
 
-// Starts the child on `file`, lets it run for `run_for`, kills it and
+// Starts the child on `file`, lets it run for `run_for` (counted from its
+// "opened" report when `after_open`, else from its start), kills it and
 // collects what it reported.
-Round run_and_kill(const fs::path& file, std::chrono::microseconds run_for) {
+Round run_and_kill(const fs::path& file, std::chrono::microseconds run_for, bool after_open) {
     Round round;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -63,18 +64,28 @@ Round run_and_kill(const fs::path& file, std::chrono::microseconds run_for) {
 
     std::string out;
     char buf[4096];
-    auto deadline = std::chrono::steady_clock::now() + run_for;
-    bool eof = false;
+    using clock = std::chrono::steady_clock;
+    // Slow starts (sanitizer builds) get up to ten seconds to open.
+    auto deadline = after_open ? clock::now() + std::chrono::seconds(10) : clock::now() + run_for;
+    bool opened = !after_open, eof = false;
     // Drain the pipe while the child runs so that it never blocks on output.
     while (!eof) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now());
         if (left.count() < 0) break;
         pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        if (poll(&p, 1, static_cast<int>((left.count() + 999) / 1000)) <= 0) continue;
         ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) eof = true;
-        else out.append(buf, static_cast<std::size_t>(n));
+        if (n <= 0) {
+            eof = true;
+        } else {
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        if (!opened && out.find("opened\n") != std::string::npos) {
+            opened = true;
+            deadline = clock::now() + run_for;
+        }
     }
+    EXPECT_TRUE(opened) << "the child did not open the document in time";
     kill(pid, SIGKILL);
     waitpid(pid, &round.status, 0);
     for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
@@ -93,9 +104,10 @@ Round run_and_kill(const fs::path& file, std::chrono::microseconds run_for) {
 TEST(PersistCrash, EveryKillLeavesAPrefixOfTheCommittedChanges) {
     const unsigned seed = 20240611;
     std::mt19937 rng(seed);
-    // Kill delays from right after the start (often before or while the file
-    // is opened) to well into the loop.
-    std::uniform_int_distribution<int> delay_us(0, 100000);
+    // Most kills land while changes are being written; every eighth round
+    // kills at a random moment from the start, often while the file is being
+    // created, opened or recovered.
+    std::uniform_int_distribution<int> delay_us(0, 60000);
 
     fs::path dir = fs::temp_directory_path() / ("persist-crash-" + std::to_string(getpid()));
     fs::remove_all(dir);
@@ -109,7 +121,8 @@ TEST(PersistCrash, EveryKillLeavesAPrefixOfTheCommittedChanges) {
     auto started = std::chrono::steady_clock::now();
     for (int r = 0; r < rounds; ++r) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(r));
-        Round round = run_and_kill(file, std::chrono::microseconds(delay_us(rng)));
+        const bool after_open = r % 8 != 0;
+        Round round = run_and_kill(file, std::chrono::microseconds(delay_us(rng)), after_open);
         ASSERT_TRUE(WIFSIGNALED(round.status) && WTERMSIG(round.status) == SIGKILL)
             << "the child ended by itself with status " << round.status;
         std::int64_t max_acked = round.acked.empty() ? prev : round.acked.rbegin()->first;
@@ -145,7 +158,7 @@ TEST(PersistCrash, EveryKillLeavesAPrefixOfTheCommittedChanges) {
                 static_cast<long long>(prev), rounds_with_progress, seconds);
     // The kills must have landed while changes were being written, not only
     // before the child got going.
-    EXPECT_GE(rounds_with_progress, rounds / 3);
+    EXPECT_GE(rounds_with_progress, rounds / 2);
     fs::remove_all(dir);
 }
 

@@ -150,6 +150,14 @@ lib::Result<DraftAttachment> attachment_from_json(const Json& v, std::size_t ind
 
 bool is_valid_utf8(std::string_view text) { return strict_char_count(text).has_value(); }
 
+std::string lossy_utf8(std::string_view text) {
+    if (is_valid_utf8(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) append_utf8(out, next_code_point(text, i));
+    return out;
+}
+
 bool is_content_address(std::string_view text) {
     if (text.size() != kContentAddressPrefix.size() + kContentDigestLength) return false;
     if (text.substr(0, kContentAddressPrefix.size()) != kContentAddressPrefix) return false;
@@ -302,7 +310,8 @@ lib::Result<DraftData> draft_from_json(const nlohmann::ordered_json& v) {
 
 lib::Result<DraftData> decode_draft(std::string_view text) {
     auto parsed = lib::json::parse_strict(text);
-    if (!parsed) return parsed.take_error();
+    // The reader's message may quote the invalid bytes it stopped at.
+    if (!parsed) return lib::err(lossy_utf8(parsed.error()));
     return draft_from_json(*parsed);
 }
 

@@ -84,6 +84,10 @@ std::vector<DraftAttachment> normalize_attachments(const std::vector<DraftAttach
 // Well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
 bool is_valid_utf8(std::string_view text);
 
+// The text with every byte sequence that is not well-formed UTF-8 replaced by
+// U+FFFD; valid text comes back unchanged.
+std::string lossy_utf8(std::string_view text);
+
 enum class LineBreaks {
     Remove,  // every control character goes (single-line fields)
     Keep,    // tab, line feed and carriage return stay (bodies)

@@ -267,6 +267,8 @@ TEST(DraftJson, ReadingRules) {
         {"entry as text", "{" + base + R"(,"attachments":["x"]})",
          "invalid type: string, expected an object at `attachments[0]`"},
         {"not an object", R"(["to"])", "invalid type: array, expected an object"},
+        {"not UTF-8", "{\"to\":\"\xC3\"}", "parse error at line 1, column 9: syntax error while parsing value - "
+                                            "invalid string: ill-formed UTF-8 byte; last read: '\"\xEF\xBF\xBD\"'"},
         {"too many entries", "{" + base + R"(,"attachments":[)" + [&] {
              std::string s = att;
              for (int i = 0; i < 1024; ++i) s += "," + att;

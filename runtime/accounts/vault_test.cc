@@ -66,8 +66,9 @@ TEST(SecretVault, FileIs0600AndFolder0700WhateverTheUmask) {
 TEST(SecretVault, TemporaryFileIsPrivateFromCreation) {
     TempDir t;
     auto vault = SecretVault::open_in(t.path());
-    for (int i = 0; i < 40000; ++i)
-        vault.put(AccountId("account-" + std::to_string(i) + "@x"), {std::string(100, 's'), std::nullopt});
+    // Big enough that writing it takes a while.
+    for (int i = 0; i < 32; ++i)
+        vault.put(AccountId("account-" + std::to_string(i) + "@x"), {std::string(128 * 1024, 's'), std::nullopt});
     int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, t.path().c_str(), IN_CREATE), 0);
@@ -83,7 +84,7 @@ TEST(SecretVault, TemporaryFileIsPrivateFromCreation) {
         std::optional<std::string> temp;
         while (!temp) {
             pollfd p{watch, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0) break;
+            if (::poll(&p, 1, 20000) <= 0) break;
             alignas(inotify_event) char buf[4096];
             ssize_t n = ::read(watch, buf, sizeof buf);
             for (ssize_t at = 0; at < n;) {

@@ -54,13 +54,6 @@ char32_t next_code_point(std::string_view text, std::size_t& i) {
     return k == length ? cp : kReplacement;
 }
 
-std::vector<char32_t> decode_lossy(std::string_view text) {
-    std::vector<char32_t> out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) out.push_back(next_code_point(text, i));
-    return out;
-}
-
 // Exact count of code points, or nothing when the text is not valid UTF-8.
 std::optional<std::size_t> strict_char_count(std::string_view text) {
     std::size_t count = 0;
@@ -209,23 +202,30 @@ std::vector<DraftAttachment> normalize_attachments(const std::vector<DraftAttach
 }
 
 std::string normalize_text(std::string_view text, std::size_t max_chars, LineBreaks line_breaks) {
-    const std::vector<char32_t> cps = decode_lossy(text);
-    std::size_t begin = 0, end = cps.size();
-    while (begin < end && is_white_space(cps[begin])) ++begin;
-    while (end > begin && is_white_space(cps[end - 1])) --end;
-
-    std::string out;
-    out.reserve(end - begin);
-    std::size_t kept = 0;
-    for (std::size_t i = begin; i < end && kept < max_chars; ++i) {
-        const char32_t cp = cps[i];
+    // Controls go first and the trim follows, so a control character can
+    // never shield white space from the trim ("Hi \x07" becomes "Hi", not
+    // "Hi "); the limit counts what is left. A cut that lands on white space
+    // is trimmed too, so normalising a normalised text changes nothing.
+    std::vector<char32_t> cps;
+    cps.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t cp = next_code_point(text, i);
         if (is_control(cp)) {
             const bool line_control = cp == U'\t' || cp == U'\n' || cp == U'\r';
             if (!(line_breaks == LineBreaks::Keep && line_control)) continue;
         }
-        append_utf8(out, cp);
-        ++kept;
+        cps.push_back(cp);
     }
+    std::size_t begin = 0, end = cps.size();
+    while (begin < end && is_white_space(cps[begin])) ++begin;
+    while (end > begin && is_white_space(cps[end - 1])) --end;
+    if (end - begin > max_chars) {
+        end = begin + max_chars;
+        while (end > begin && is_white_space(cps[end - 1])) --end;
+    }
+    std::string out;
+    out.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i) append_utf8(out, cps[i]);
     return out;
 }
 

@@ -93,11 +93,12 @@ enum class LineBreaks {
     Keep,    // tab, line feed and carriage return stay (bodies)
 };
 
-// Trims white space at both ends, removes control characters (U+0000 to
-// U+001F and U+007F to U+009F, but see LineBreaks) and keeps at most
-// max_chars code points, counted after the removal. Bytes that are not valid
-// UTF-8 become U+FFFD, so the result is always valid UTF-8 and a multi-byte
-// sequence is never cut.
+// Removes control characters (U+0000 to U+001F and U+007F to U+009F, but see
+// LineBreaks), trims white space at both ends and keeps at most max_chars
+// code points, counted after the removal; white space left at the end by the
+// cut is trimmed as well, so the result is always trimmed and normalising it
+// again changes nothing. Bytes that are not valid UTF-8 become U+FFFD, so the
+// result is always valid UTF-8 and a multi-byte sequence is never cut.
 std::string normalize_text(std::string_view text, std::size_t max_chars, LineBreaks line_breaks);
 
 // Applies the bounds of every field: recipients and subject on one line within

@@ -148,6 +148,9 @@ TEST(NormalizeText, TrimsRemovesControlsAndCountsCodePoints) {
         {"surrogate encoding replaced", "\xED\xA0\x80", 10, LineBreaks::Remove, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"overlong slash replaced", "\xC0\xAF", 10, LineBreaks::Remove, "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"only controls", "\x01\x02", 10, LineBreaks::Remove, ""},
+        {"white space behind a control is trimmed", "\x01 Hi \x07", 10, LineBreaks::Remove, "Hi"},
+        {"body white space behind DEL is trimmed", "x\r\n\x7F", 10, LineBreaks::Keep, "x"},
+        {"a cut on white space is trimmed", "abc def", 4, LineBreaks::Remove, "abc"},
         {"zero limit", "abc", 0, LineBreaks::Remove, ""},
     };
     for (const auto& c : cases) EXPECT_EQ(normalize_text(c.in, c.max, c.breaks), c.out) << c.what;

@@ -84,6 +84,8 @@ public:
     }
 
     int requests() const { return total_.load(); }
+    // Accepted connections, whether or not a request followed.
+    int connections() const { return connections_.load(); }
     int requests_for(const std::string& path) const {
         std::lock_guard<std::mutex> lock(mu_);
         auto it = counts_.find(path);
@@ -100,6 +102,7 @@ private:
             if (!(fds[0].revents & POLLIN)) continue;
             const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) continue;
+            connections_.fetch_add(1);
             workers.emplace_back([this, c] { serve(c); });
         }
         for (auto& w : workers) w.join();
@@ -159,6 +162,7 @@ private:
     std::map<std::string, int> delays_;
     std::map<std::string, int> counts_;
     std::atomic<int> total_{0};
+    std::atomic<int> connections_{0};
 };
 
 }  // namespace runtime::ui::testing

@@ -11,6 +11,12 @@
 
 namespace lib::imap {
 
+// What the engine fetches for each message.
+inline constexpr std::string_view kFetchItems = "(UID FLAGS INTERNALDATE BODY.PEEK[])";
+
+// UID STORE +FLAGS, -FLAGS, +FLAGS.SILENT, -FLAGS.SILENT.
+enum class StoreAction { add, remove, add_silent, remove_silent };
+
 // The text as an IMAP quoted string: between double quotes, with "\" and
 // "\"" escaped by a backslash; "" for the empty text. CR, LF and NUL cannot
 // be quoted and give an error.

@@ -538,12 +538,16 @@ Result<std::optional<Response>> Parser::next() {
             s.scan = avail;
             if (s.text_bytes > lim.max_text)
                 return s.fail("server response line exceeds " + std::to_string(lim.max_text) + " bytes");
+            if (s.scan > lim.max_response)
+                return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
             return std::optional<Response>{};
         }
         std::size_t nl = static_cast<std::size_t>(static_cast<const char*>(found) - base);
         s.text_bytes += nl + 1 - s.scan;
         if (s.text_bytes > lim.max_text)
             return s.fail("server response line exceeds " + std::to_string(lim.max_text) + " bytes");
+        if (nl + 1 > lim.max_response)
+            return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
         std::size_t content_end = nl;
         if (content_end > s.line_start && base[content_end - 1] == '\r') --content_end;
 

@@ -2,6 +2,7 @@
 // must give the same responses (or the same error), and quoting any text
 // must read back unchanged.
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>

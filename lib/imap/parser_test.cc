@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,9 @@ TEST(ImapParser, HostileInputFailsWithAMessage) {
         {std::string(101, 'x'), small, "line exceeds 100 bytes"},
         {"* 1 FETCH (BODY[] {100}\r\n" + std::string(100, 'x') + " X {100}\r\n" + std::string(100, 'y') +
              " Y {100}\r\n",
+         Limits{.max_literal = 100, .max_text = 1000, .max_response = 300}, "response exceeds 300 bytes"},
+        {"* 1 FETCH (BODY[] {100}\r\n" + std::string(100, 'x') + " X {100}\r\n" + std::string(100, 'y') +
+             std::string(120, ' '),
          Limits{.max_literal = 100, .max_text = 1000, .max_response = 300}, "response exceeds 300 bytes"},
         {"* 1 FETCH (BODYSTRUCTURE " + std::string(9, '(') + std::string(9, ')') + ")\r\n", small,
          "nested too deeply"},

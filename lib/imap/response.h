@@ -88,6 +88,15 @@ struct OtherData {
     std::string name;
 };
 
+// What SELECT reports about the mailbox.
+struct SelectInfo {
+    std::uint32_t exists = 0;
+    std::optional<std::uint32_t> uid_validity;
+    std::optional<std::uint32_t> uid_next;
+    std::vector<std::string> flags;
+    bool read_only = false;
+};
+
 using Response = std::variant<StatusResponse, Continuation, CapabilityData, ListData, SearchData,
                               CountData, FlagsData, FetchData, OtherData>;
 

@@ -247,27 +247,38 @@ void Canvas::drop_shadow(const Rect& r, double radius, double blur, Color c, dou
 }
 
 void Canvas::draw_image(const Image& image, const Rect& dest, double opacity) {
-    if (dest.empty() || image.width() <= 0 || image.height() <= 0) return;
-    auto* surface = static_cast<cairo_surface_t*>(image.device_surface());
-    if (surface == nullptr) return;
+    if (dest.empty() || image.width <= 0 || image.height <= 0) return;
+    if (image.stride < image.width * 4 ||
+        image.pixels.size() < static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height)) {
+        return;
+    }
+    // Cairo only reads the pixels; the surface lives for this call.
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        const_cast<unsigned char*>(image.pixels.data()), CAIRO_FORMAT_ARGB32, image.width, image.height,
+        image.stride);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return;
+    }
     cairo_save(cr_);
     cairo_new_path(cr_);
     cairo_rectangle(cr_, dest.left, dest.top, dest.width(), dest.height());
     cairo_clip(cr_);
     cairo_translate(cr_, dest.left, dest.top);
-    cairo_scale(cr_, dest.width() / image.width(), dest.height() / image.height());
+    cairo_scale(cr_, dest.width() / image.width, dest.height() / image.height);
     cairo_set_source_surface(cr_, surface, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_GOOD);
     cairo_paint_with_alpha(cr_, std::clamp(opacity, 0.0, 1.0));
     cairo_restore(cr_);
+    cairo_surface_destroy(surface);
 }
 
 void Canvas::draw_image_in_circle(const Image& image, Point center, double radius) {
-    if (radius <= 0 || image.width() <= 0 || image.height() <= 0) return;
+    if (radius <= 0 || image.width <= 0 || image.height <= 0) return;
     const double d = radius * 2;
-    const double k = std::max(d / image.width(), d / image.height());
-    const double w = image.width() * k;
-    const double h = image.height() * k;
+    const double k = std::max(d / image.width, d / image.height);
+    const double w = image.width * k;
+    const double h = image.height * k;
     push_clip_circle(center, radius);
     draw_image(image, Rect::from_xywh(center.x - w / 2, center.y - h / 2, w, h));
     pop_clip();

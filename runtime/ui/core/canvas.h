@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runtime/ui/core/geometry.h"
-#include "runtime/ui/core/image.h"
+#include "runtime/ui/images/image.h"
 
 typedef struct _cairo cairo_t;
 
@@ -93,6 +93,8 @@ public:
     // A soft drop shadow under a rounded box.
     void drop_shadow(const Rect& r, double radius, double blur, Color c, double dy = 4);
 
+    // Images are the toolkit's decoded pictures (premultiplied ARGB32, see
+    // runtime/ui/images/image.h); a malformed one is skipped.
     // Draws the image scaled to fill `dest` (aspect ratio not kept).
     void draw_image(const Image& image, const Rect& dest, double opacity = 1);
     // Draws the image scaled to cover the circle and clipped to it, centred.

@@ -231,13 +231,13 @@ Shape shape_of(IconId id) {
         case IconId::attach:
             s.lines.push_back(Path()
                                   .move_to(15.5, 7)
-                                  .line_to(8.6, 13.9)
-                                  .arc(10.35, 15.65, 2.475, 3 * M_PI / 4, 7 * M_PI / 4)
-                                  .line_to(18.4, 9.1)
-                                  .arc(15.05, 5.75, 4.74, M_PI / 4, 5 * M_PI / 4)
-                                  .line_to(4.5, 13.9)
-                                  .arc(9.6, 19.0, 7.2, 5 * M_PI / 4, 9 * M_PI / 4)
-                                  .line_to(20, 12.2));
+                                  .line_to(15.5, 16)
+                                  .arc(12, 16, 3.5, 0, M_PI)
+                                  .line_to(8.5, 6)
+                                  .arc(11, 6, 2.5, M_PI, 2 * M_PI)
+                                  .line_to(13.5, 15.5)
+                                  .arc(12, 15.5, 1.5, 0, M_PI)
+                                  .line_to(10.5, 8));
             break;
         case IconId::more:
             s.dots.push_back({5.5, 12, 1.8, false});

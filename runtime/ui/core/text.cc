@@ -15,7 +15,10 @@ namespace runtime::ui {
 
 namespace {
 
-constexpr const char* kFamilies = "Inter, DejaVu Sans, Noto Color Emoji";
+// Emoji come from Noto Color Emoji through fontconfig's fallback. Naming it
+// here would make Pango take digits, "#" and "*" (which have emoji forms)
+// from the emoji font.
+constexpr const char* kFamilies = "Inter, DejaVu Sans";
 constexpr std::size_t kLayoutCacheSize = 1024;
 constexpr std::size_t kElideCacheSize = 1024;
 
@@ -520,6 +523,7 @@ std::vector<Rect> RichTextLayout::selection_rects(std::size_t start, std::size_t
             for (int i = 0; i < n; ++i) {
                 const double l = from_units(ranges[2 * i]);
                 const double r = from_units(ranges[2 * i + 1]);
+                if (r <= l) continue;
                 out.push_back({l, from_units(y0), r, from_units(y1)});
                 last_right = std::max(last_right, r);
             }

@@ -3,7 +3,7 @@
 // and every measurement comes back in logical pixels after it.
 //
 // The face is Inter (with a real semibold), falling back to DejaVu Sans and
-// Noto Color Emoji for the glyphs Inter lacks. Weights are indexes into a
+// (through fontconfig) Noto Color Emoji for the glyphs Inter lacks. Weights are indexes into a
 // small scale: 0 regular, 1 medium, 2 semibold, 3 bold.
 //
 // Positions are the top-left corner of the text's logical box. Text that is

@@ -158,8 +158,8 @@ std::pair<std::size_t, std::size_t> word_at(std::string_view text, std::size_t o
             }
             start = std::string_view::npos;
         }
+        if (at > offset && start == std::string_view::npos) break;
         if (a.attrs[i].is_word_start) start = at;
-        if (at > offset) break;
     }
     const std::size_t at = floor_grapheme(text, offset);
     return {at, at};

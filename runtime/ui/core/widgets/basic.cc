@@ -13,7 +13,7 @@ void Avatar::draw_at(Canvas& canvas, const TextRenderer& text, Point center, dou
                      std::string_view initials, Color background, const Image* picture,
                      Color foreground) {
     if (radius <= 0) return;
-    if (picture != nullptr && picture->width() > 0 && picture->height() > 0) {
+    if (picture != nullptr && picture->width > 0 && picture->height > 0) {
         canvas.draw_image_in_circle(*picture, center, radius);
         return;
     }

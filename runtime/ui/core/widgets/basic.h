@@ -12,7 +12,7 @@
 #include "runtime/ui/core/canvas.h"
 #include "runtime/ui/core/geometry.h"
 #include "runtime/ui/core/icon.h"
-#include "runtime/ui/core/image.h"
+#include "runtime/ui/images/image.h"
 #include "runtime/ui/core/text.h"
 #include "runtime/ui/core/theme.h"
 

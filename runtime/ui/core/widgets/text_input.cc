@@ -351,6 +351,7 @@ KeyResult TextInput::handle_key(const KeyEvent& ev, Clipboard* clipboard) {
         }
         if (ev.is("v")) {
             r.handled = true;
+            const std::string before = s.text;
             if (clipboard != nullptr) {
                 std::weak_ptr<State> weak = s_;
                 clipboard->request_text([weak](std::optional<std::string> text) {
@@ -358,7 +359,7 @@ KeyResult TextInput::handle_key(const KeyEvent& ev, Clipboard* clipboard) {
                 });
             }
             // A clipboard that answers at once has already inserted.
-            r.changed = s.changed;
+            r.changed = s.text != before;
             return r;
         }
         return r;
@@ -474,7 +475,9 @@ void TextInput::draw(Canvas& canvas, const TextRenderer& text, const Theme& them
         text.draw_rich(canvas, *l, s.origin);
     }
     if (s.focused) {
-        const Rect c = caret.translated(s.origin.x, s.origin.y);
+        Rect c = caret.translated(s.origin.x, s.origin.y);
+        // An empty layout may report a caret without height.
+        if (c.height() < 1) c.bottom = c.top + text.line_height(style.size);
         canvas.fill_rect({c.left - 0.25, c.top, c.left + 1.25, c.bottom}, theme.accent);
     }
     canvas.pop_clip();

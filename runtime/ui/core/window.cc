@@ -5,6 +5,7 @@
 // update turn (coalesced in an idle source); a timer runs turns every 50 ms
 // only while the application says something is pending, otherwise once a
 // minute. Drawing happens only after a redraw request.
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -693,8 +694,19 @@ int run_window(LaunchConfig& config, const LaunchContext& lc, const char* argv0)
     GtkApplication* gapp = gtk_application_new(id, flags);
     Run run{&config, &lc, nullptr};
     g_signal_connect(gapp, "activate", G_CALLBACK(on_activate), &run);
+    // SIGTERM and SIGINT close the window like the user would, so the
+    // application gets its closing hook and the loop ends normally.
+    auto close_on_signal = +[](gpointer p) -> gboolean {
+        auto* r = static_cast<Run*>(p);
+        if (r->window) r->window->quit();
+        return G_SOURCE_CONTINUE;
+    };
+    const guint term = g_unix_signal_add(SIGTERM, close_on_signal, &run);
+    const guint intr = g_unix_signal_add(SIGINT, close_on_signal, &run);
     char* args[] = {const_cast<char*>(argv0), nullptr};
     int status = g_application_run(G_APPLICATION(gapp), 1, args);
+    g_source_remove(term);
+    g_source_remove(intr);
     run.window.reset();
     g_object_unref(gapp);
     if (run.failed && status == 0) status = 1;

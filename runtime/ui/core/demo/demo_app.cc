@@ -281,7 +281,10 @@ public:
     void update(Context& ctx) override {
         log_->add("turn");
         if (shell_->sync()) ctx.request_redraw();
-        if (state_->search.take_changed()) ctx.request_redraw();
+        if (state_->search.take_changed()) {
+            log_->add("search:" + state_->search.text());
+            ctx.request_redraw();
+        }
     }
     void resize(Context& ctx, Size size) override {
         state_->text.set_text_scale(ctx.text_scale());
@@ -338,6 +341,7 @@ public:
         if (used) ctx.request_redraw();
         return used;
     }
+    void closing(Context&) override { log_->add("closing"); }
     std::optional<a11y::AccessNode> access_tree(Context& ctx) override {
         const Size s = ctx.window_size();
         return a11y::AccessNode(a11y::Role::application, "Demo")

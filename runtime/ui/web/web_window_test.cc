@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "runtime/ui/util/test_http_server.h"
+#include "runtime/ui/util/xvfb_reexec.h"
 #include "runtime/ui/web/host.h"
 #include "runtime/ui/web/web_view.h"
 #include "runtime/ui/web/webkit_engine.h"
@@ -305,23 +306,7 @@ TEST_F(WebWindow, DestroyedWhileRulesCompileIsHarmless) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool listing = false;
-    for (int i = 1; i < argc; ++i) listing = listing || std::strncmp(argv[i], "--gtest_list_tests", 18) == 0;
-    if (!listing && !std::getenv("ZELK_WINDOW_TEST_CHILD")) {
-        setenv("ZELK_WINDOW_TEST_CHILD", "1", 1);
-        setenv("GSETTINGS_BACKEND", "memory", 1);
-        setenv("NO_AT_BRIDGE", "1", 1);
-        setenv("GTK_A11Y", "none", 1);
-        setenv("GSK_RENDERER", "cairo", 1);
-        std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"),
-                                   const_cast<char*>("-s"), const_cast<char*>("-screen 0 1280x800x24"),
-                                   const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execvp("xvfb-run", args.data());
-        std::perror("xvfb-run");
-        return 1;
-    }
+    const bool listing = runtime::ui::testing::reexec_under_xvfb(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     if (!listing && !gtk_init_check()) {
         std::fprintf(stderr, "no display\n");

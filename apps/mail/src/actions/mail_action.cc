@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "lib/json/strict.h"
+#include "state/text_rules.h"
 
 namespace mail::actions {
 namespace {
@@ -274,7 +275,7 @@ Json operation_to_json(const MailOperation& operation) {
 
 // The reader quotes the bytes where it stopped, which may be a cut or invalid
 // UTF-8 sequence; the message travels on as text, so it is made valid here.
-lib::Error reader_error(const std::string& message) { return lib::err(compose::lossy_utf8(message)); }
+lib::Error reader_error(const std::string& message) { return lib::err(state::repair_utf8(message)); }
 
 }  // namespace
 
@@ -315,7 +316,7 @@ std::variant<EncodedMail, HandoffError> encode_invitation_handoff(std::string_vi
                                                                   std::string_view body,
                                                                   std::string_view calendar_ics) {
     for (std::string_view text : {to, subject, body, calendar_ics})
-        if (!compose::is_valid_utf8(text)) return HandoffError{std::string(kInvalidArgumentsCode), std::string(kHandoffNotEncoded)};
+        if (!state::is_valid_utf8(text)) return HandoffError{std::string(kInvalidArgumentsCode), std::string(kHandoffNotEncoded)};
     return encode_mail_operation(PrepareCalendarInvitation{std::string(to), std::string(subject), std::string(body),
                                                            std::string(calendar_ics)});
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "state/text_rules.h"
+
 namespace {
 
 using namespace mail::actions;
@@ -116,7 +118,7 @@ TEST(MailActionJson, RejectsEveryOtherFormWithTheReadersMessage) {
         auto r = decode_mail_action(c.json);
         ASSERT_FALSE(r.ok()) << c.json;
         EXPECT_NE(r.error().find(c.error), std::string::npos) << c.json << " gave: " << r.error();
-        EXPECT_TRUE(mail::compose::is_valid_utf8(r.error())) << c.json;
+        EXPECT_TRUE(mail::state::is_valid_utf8(r.error())) << c.json;
     }
 }
 

@@ -3,103 +3,28 @@
 #include <unordered_set>
 
 #include "lib/json/strict.h"
+#include "state/text_rules.h"
 
 namespace mail::compose {
 namespace {
 
 using lib::json::Json;
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes one code point at text[i], advancing i. A byte sequence that is not
-// well-formed UTF-8 yields U+FFFD and advances past its longest valid prefix
-// (at least one byte), so decoding always makes progress.
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b0 = byte(i);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
+// For text already known to be valid UTF-8: whether it holds a control
+// character (C0 and DEL are single bytes, C1 is C2 80 to C2 9F).
+bool has_control_character(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x20 || b == 0x7F) return true;
+        if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) return true;
     }
-    std::size_t length = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    char32_t cp = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-        cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
-        if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;  // no overlong forms
-        if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        ++i;
-        return kReplacement;
-    }
-    std::size_t k = 1;
-    for (; k < length; ++k) {
-        if (i + k >= text.size()) break;
-        const unsigned char b = byte(i + k);
-        const unsigned char min = k == 1 ? lo : 0x80;
-        const unsigned char max = k == 1 ? hi : 0xBF;
-        if (b < min || b > max) break;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    i += k;
-    return k == length ? cp : kReplacement;
-}
-
-// Exact count of code points, or nothing when the text is not valid UTF-8.
-std::optional<std::size_t> strict_char_count(std::string_view text) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t start = i;
-        const char32_t cp = next_code_point(text, i);
-        // A genuine U+FFFD is three bytes EF BF BD; a replacement produced for
-        // a bad sequence is not.
-        if (cp == kReplacement && !(i - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD"))
-            return std::nullopt;
-        ++count;
-    }
-    return count;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-bool is_control(char32_t cp) { return cp <= 0x1F || (cp >= 0x7F && cp <= 0x9F); }
-
-// The Unicode White_Space property.
-bool is_white_space(char32_t cp) {
-    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
-           cp == 0x205F || cp == 0x3000;
-}
-
-bool has_control_byte_or_char(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();)
-        if (is_control(next_code_point(text, i))) return true;
     return false;
+}
+
+// Characters of a valid UTF-8 text; nothing when it is not valid.
+std::optional<std::size_t> strict_char_count(std::string_view text) {
+    if (!state::is_valid_utf8(text)) return std::nullopt;
+    return state::count_characters(text);
 }
 
 bool is_lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
@@ -141,16 +66,6 @@ lib::Result<DraftAttachment> attachment_from_json(const Json& v, std::size_t ind
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view text) { return strict_char_count(text).has_value(); }
-
-std::string lossy_utf8(std::string_view text) {
-    if (is_valid_utf8(text)) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (std::size_t i = 0; i < text.size();) append_utf8(out, next_code_point(text, i));
-    return out;
-}
-
 bool is_content_address(std::string_view text) {
     if (text.size() != kContentAddressPrefix.size() + kContentDigestLength) return false;
     if (text.substr(0, kContentAddressPrefix.size()) != kContentAddressPrefix) return false;
@@ -172,14 +87,14 @@ bool is_valid_attachment(const DraftAttachment& entry) {
     if (!name_chars || *name_chars == 0 || *name_chars > kMaxFilenameChars) return false;
     if (entry.filename.find('/') != std::string::npos || entry.filename.find('\\') != std::string::npos)
         return false;
-    if (has_control_byte_or_char(entry.filename)) return false;
+    if (has_control_character(entry.filename)) return false;
 
     // The media type ends up in a header of the outgoing message: besides the
     // length and the "/", a line break or other control character is refused.
     const auto mime_chars = strict_char_count(entry.mime);
     if (!mime_chars || *mime_chars > kMaxMimeChars) return false;
     if (entry.mime.find('/') == std::string::npos) return false;
-    if (has_control_byte_or_char(entry.mime)) return false;
+    if (has_control_character(entry.mime)) return false;
 
     return entry.size <= kMaxAttachmentBytes;
 }
@@ -201,42 +116,14 @@ std::vector<DraftAttachment> normalize_attachments(const std::vector<DraftAttach
     return kept;
 }
 
-std::string normalize_text(std::string_view text, std::size_t max_chars, LineBreaks line_breaks) {
-    // Controls go first and the trim follows, so a control character can
-    // never shield white space from the trim ("Hi \x07" becomes "Hi", not
-    // "Hi "); the limit counts what is left. A cut that lands on white space
-    // is trimmed too, so normalising a normalised text changes nothing.
-    std::vector<char32_t> cps;
-    cps.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = next_code_point(text, i);
-        if (is_control(cp)) {
-            const bool line_control = cp == U'\t' || cp == U'\n' || cp == U'\r';
-            if (!(line_breaks == LineBreaks::Keep && line_control)) continue;
-        }
-        cps.push_back(cp);
-    }
-    std::size_t begin = 0, end = cps.size();
-    while (begin < end && is_white_space(cps[begin])) ++begin;
-    while (end > begin && is_white_space(cps[end - 1])) --end;
-    if (end - begin > max_chars) {
-        end = begin + max_chars;
-        while (end > begin && is_white_space(cps[end - 1])) --end;
-    }
-    std::string out;
-    out.reserve(end - begin);
-    for (std::size_t i = begin; i < end; ++i) append_utf8(out, cps[i]);
-    return out;
-}
-
 DraftData normalize_draft(const DraftData& draft) {
     DraftData out;
-    out.to = normalize_text(draft.to, kMaxRecipientChars, LineBreaks::Remove);
-    out.cc = normalize_text(draft.cc, kMaxRecipientChars, LineBreaks::Remove);
-    out.bcc = normalize_text(draft.bcc, kMaxRecipientChars, LineBreaks::Remove);
-    out.subject = normalize_text(draft.subject, kMaxSubjectChars, LineBreaks::Remove);
-    out.body = normalize_text(draft.body, kMaxBodyChars, LineBreaks::Keep);
-    if (draft.html_body) out.html_body = normalize_text(*draft.html_body, kMaxBodyChars, LineBreaks::Keep);
+    out.to = state::normalize_text(draft.to, kMaxRecipientChars, state::LineBreaks::drop);
+    out.cc = state::normalize_text(draft.cc, kMaxRecipientChars, state::LineBreaks::drop);
+    out.bcc = state::normalize_text(draft.bcc, kMaxRecipientChars, state::LineBreaks::drop);
+    out.subject = state::normalize_text(draft.subject, kMaxSubjectChars, state::LineBreaks::drop);
+    out.body = state::normalize_text(draft.body, kMaxBodyChars, state::LineBreaks::keep);
+    if (draft.html_body) out.html_body = state::normalize_text(*draft.html_body, kMaxBodyChars, state::LineBreaks::keep);
     if (draft.calendar_ics && is_invitation_request(*draft.calendar_ics)) out.calendar_ics = draft.calendar_ics;
     out.attachments = normalize_attachments(draft.attachments);
     return out;
@@ -311,7 +198,7 @@ lib::Result<DraftData> draft_from_json(const nlohmann::ordered_json& v) {
 lib::Result<DraftData> decode_draft(std::string_view text) {
     auto parsed = lib::json::parse_strict(text);
     // The reader's message may quote the invalid bytes it stopped at.
-    if (!parsed) return lib::err(lossy_utf8(parsed.error()));
+    if (!parsed) return lib::err(state::repair_utf8(parsed.error()));
     return draft_from_json(*parsed);
 }
 

@@ -79,31 +79,14 @@ bool is_valid_attachment(const DraftAttachment& entry);
 // address; every other entry is dropped.
 std::vector<DraftAttachment> normalize_attachments(const std::vector<DraftAttachment>& entries);
 
-// --- Text bounds ------------------------------------------------------------
+// --- Draft bounds -------------------------------------------------------------
 
-// Well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
-bool is_valid_utf8(std::string_view text);
-
-// The text with every byte sequence that is not well-formed UTF-8 replaced by
-// U+FFFD; valid text comes back unchanged.
-std::string lossy_utf8(std::string_view text);
-
-enum class LineBreaks {
-    Remove,  // every control character goes (single-line fields)
-    Keep,    // tab, line feed and carriage return stay (bodies)
-};
-
-// Removes control characters (U+0000 to U+001F and U+007F to U+009F, but see
-// LineBreaks), trims white space at both ends and keeps at most max_chars
-// code points, counted after the removal; white space left at the end by the
-// cut is trimmed as well, so the result is always trimmed and normalising it
-// again changes nothing. Bytes that are not valid UTF-8 become U+FFFD, so the
-// result is always valid UTF-8 and a multi-byte sequence is never cut.
-std::string normalize_text(std::string_view text, std::size_t max_chars, LineBreaks line_breaks);
-
-// Applies the bounds of every field: recipients and subject on one line within
-// their limits, bodies within 262144 characters, the calendar text kept only
-// when it passes the invitation check, the attachment list normalised.
+// Applies the bounds of every field with the client's text rule
+// (state/text_rules.h: control characters dropped, trimmed, cut to a number
+// of characters): recipients and subject on one line within their limits,
+// bodies (tab, line feed and carriage return kept) within 262144 characters,
+// the calendar text kept only when it passes the invitation check, the
+// attachment list normalised. Normalising twice changes nothing.
 DraftData normalize_draft(const DraftData& draft);
 
 // A bounded METHOD:REQUEST calendar: at most 262144 bytes, valid UTF-8 without

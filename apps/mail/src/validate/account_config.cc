@@ -4,56 +4,14 @@
 
 #include "lib/crypto/random.h"
 #include "lib/json/strict.h"
+#include "state/text_rules.h"
 
 namespace mail::validate {
 namespace {
 
 using lib::json::Json;
 
-// Unicode White_Space, as UTF-8 byte sequences, longest first where one is a
-// prefix of another (none are).
-constexpr std::string_view kWideSpaces[] = {
-    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
-    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80",
-};
-
-bool ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string_view trim(std::string_view s) {
-    for (bool changed = true; changed && !s.empty();) {
-        changed = false;
-        if (ascii_space(s.front())) {
-            s.remove_prefix(1);
-            changed = true;
-            continue;
-        }
-        for (auto w : kWideSpaces)
-            if (s.substr(0, w.size()) == w) {
-                s.remove_prefix(w.size());
-                changed = true;
-                break;
-            }
-    }
-    for (bool changed = true; changed && !s.empty();) {
-        changed = false;
-        if (ascii_space(s.back())) {
-            s.remove_suffix(1);
-            changed = true;
-            continue;
-        }
-        for (auto w : kWideSpaces)
-            if (s.size() >= w.size() && s.substr(s.size() - w.size()) == w) {
-                s.remove_suffix(w.size());
-                changed = true;
-                break;
-            }
-    }
-    return s;
-}
-
-bool blank(std::string_view s) { return trim(s).empty(); }
+bool blank(std::string_view s) { return state::trim_white_space(s).empty(); }
 
 lib::Result<std::uint16_t> port_field(const Json& object, std::string_view name) {
     auto f = lib::json::field(object, name);
@@ -259,7 +217,8 @@ lib::Result<OAuthTokens> decode_tokens(std::string_view text) {
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
-    std::string_view s = trim(text);
+    const std::string trimmed = state::trim_white_space(text);
+    std::string_view s = trimmed;
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return std::nullopt;
     for (char c : s)

@@ -68,10 +68,12 @@ protected:
         window = GTK_WINDOW(gtk_window_new());
         gtk_window_set_default_size(window, 800, 600);
         overlay = GTK_OVERLAY(gtk_overlay_new());
-        GtkWidget* base = gtk_drawing_area_new();
-        gtk_overlay_set_child(overlay, base);
+        keys = gtk_drawing_area_new();
+        gtk_widget_set_focusable(keys, TRUE);
+        gtk_overlay_set_child(overlay, keys);
         gtk_window_set_child(window, GTK_WIDGET(overlay));
         gtk_window_present(window);
+        gtk_widget_grab_focus(keys);
         view = std::make_unique<WebView>(create_webkit_engine());
         view->with_test_id("mail_html_body");
         frame(WebViewport{0, 0, 800, 600});
@@ -127,6 +129,7 @@ protected:
     LoopbackHttpServer server;
     GtkWindow* window = nullptr;
     GtkOverlay* overlay = nullptr;
+    GtkWidget* keys = nullptr;  // the window's own widget, holding the keyboard
     std::unique_ptr<WebView> view;
     std::vector<web::Event> events;
 };
@@ -202,6 +205,8 @@ TEST_F(WebWindow, LinkClickIsReportedAndNotFollowed) {
     EXPECT_EQ(std::get<web::LinkClicked>(events.back()).url, target);
     EXPECT_EQ(server.connections(), 0);
     EXPECT_EQ(count<web::LoadStarted>(), 1) << history();
+    // The click did not take the keyboard away from the window's own widget.
+    EXPECT_EQ(gtk_window_get_focus(window), keys);
     EXPECT_EQ(uri_now().rfind("data:text/html", 0), 0u);
 }
 

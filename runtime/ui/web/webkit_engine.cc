@@ -59,6 +59,58 @@ gboolean on_get_child_position(GtkOverlay*, GtkWidget* child, GdkRectangle* out,
     return web::host::child_position(child, out) ? TRUE : FALSE;
 }
 
+bool inside_web_view(GtkWidget* widget) {
+    for (HostRecord* r : registry()) {
+        if (widget == r->widget || gtk_widget_is_ancestor(widget, r->widget)) return true;
+    }
+    return false;
+}
+
+// A click into a page makes WebKit take the keyboard focus, even from a
+// widget that is not focusable; the window's own key handling (its
+// shortcuts) would then stop. Focus that lands in a web view goes back to
+// where it was, right after; mouse selection and the Copy menu item still work.
+constexpr const char* kLastFocus = "zelk-web-last-focus";
+
+gboolean restore_focus(gpointer data) {
+    auto* window = static_cast<GtkWindow*>(data);
+    GtkWidget* focus = gtk_window_get_focus(window);
+    if (focus && inside_web_view(focus)) {
+        auto* last = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(window), kLastFocus));
+        GtkWidget* back = last ? GTK_WIDGET(g_weak_ref_get(last)) : nullptr;
+        if (back && gtk_widget_get_root(back) == GTK_ROOT(window)) {
+            gtk_widget_grab_focus(back);
+        } else {
+            gtk_window_set_focus(window, nullptr);
+        }
+        if (back) g_object_unref(back);
+    }
+    g_object_unref(window);
+    return G_SOURCE_REMOVE;
+}
+
+void on_focus_widget(GtkWindow* window, GParamSpec*, gpointer) {
+    GtkWidget* focus = gtk_window_get_focus(window);
+    if (focus && inside_web_view(focus)) {
+        g_idle_add(restore_focus, g_object_ref(window));
+        return;
+    }
+    auto* last = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(window), kLastFocus));
+    if (last) g_weak_ref_set(last, focus);
+}
+
+void keep_keyboard_with_window(GtkOverlay* overlay) {
+    GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(overlay));
+    if (!root || !GTK_IS_WINDOW(root) || g_object_get_data(G_OBJECT(root), kLastFocus)) return;
+    auto* last = g_new0(GWeakRef, 1);
+    g_weak_ref_init(last, gtk_window_get_focus(GTK_WINDOW(root)));
+    g_object_set_data_full(G_OBJECT(root), kLastFocus, last, [](gpointer p) {
+        g_weak_ref_clear(static_cast<GWeakRef*>(p));
+        g_free(p);
+    });
+    g_signal_connect(root, "notify::focus-widget", G_CALLBACK(on_focus_widget), nullptr);
+}
+
 // ---- shared WebKit objects --------------------------------------------------
 
 void on_download_started(WebKitNetworkSession*, WebKitDownload* download, gpointer) {
@@ -160,6 +212,8 @@ public:
                                                     nullptr));
         g_object_unref(settings);
         view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(widget));
+        // The window keeps the keyboard (see keep_keyboard_with_window).
+        gtk_widget_set_focusable(widget, FALSE);
         const GdkRGBA clear{0, 0, 0, 0};
         webkit_web_view_set_background_color(view_, &clear);
 
@@ -523,6 +577,7 @@ void sync_overlay(GtkOverlay* overlay) {
         g_signal_connect(overlay, "get-child-position", G_CALLBACK(on_get_child_position), nullptr);
         g_object_set_data(G_OBJECT(overlay), kHooked, GINT_TO_POINTER(1));
     }
+    keep_keyboard_with_window(overlay);
     bool changed = false;
     for (HostRecord* r : registry()) {
         GtkWidget* w = r->widget;

@@ -32,12 +32,15 @@ struct ObjectUnref {
 template <class T>
 using GPtr = std::unique_ptr<T, ObjectUnref>;
 
-// Headers that GMime decodes as soon as it reads them (address lists, the
-// subject, content parameters); their total size is bounded before parsing.
+// Headers that GMime (or this parser) decodes rather than keeps as text:
+// address lists, the subject, dates, message ids, content parameters. Their
+// total size is bounded before parsing.
 constexpr std::string_view kDecodedHeaders[] = {
     "from", "to", "cc", "bcc", "reply-to", "sender", "resent-from", "resent-to", "resent-cc",
-    "resent-bcc", "resent-sender", "resent-reply-to", "subject", "content-type",
-    "content-disposition", "mail-followup-to", "disposition-notification-to"};
+    "resent-bcc", "resent-sender", "resent-reply-to", "mail-followup-to",
+    "disposition-notification-to", "subject", "date", "resent-date", "message-id",
+    "resent-message-id", "references", "in-reply-to", "content-type", "content-disposition",
+    "content-transfer-encoding", "content-id", "content-location", "content-base"};
 
 constexpr std::size_t kReferenceWindow = 64u << 10;
 constexpr std::size_t kMaxAddressGroupDepth = 4;

@@ -47,8 +47,9 @@ struct ParseLimits {
     // memory proportional to legitimate mail rather than to hostile input.
     std::size_t max_header_fields = 20000;
     std::size_t max_boundary_lines = 20000;
-    // Total size of the header lines GMime decodes eagerly (address lists,
-    // Subject, Content-Type, Content-Disposition), wherever they appear.
+    // Total size of the header lines that are decoded rather than kept as
+    // text (address lists, Subject, Date, message ids, Content-*), wherever
+    // they appear.
     std::size_t max_decoded_header_bytes = 1u << 20;
     // Parts nested deeper than this are not looked at.
     std::size_t max_depth = 48;

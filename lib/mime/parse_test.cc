@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "lib/mime/utf8.h"
 
 namespace lib::mime {
@@ -250,6 +253,8 @@ TEST(MimeParse, RejectsWhatIsNotAMessageOrTooBig) {
         {"part flood", "From: a@x\nContent-Type: multipart/mixed; boundary=b\n\n" + repeat("--b\n\nx\n", 30000),
          {}, "message has too many parts"},
         {"huge address list", "From: a@x\nTo: " + repeat("a@b,", 300000) + "\n\nbody", {}, "message headers too large"},
+        {"huge message id", "From: a@x\nMessage-ID: <" + std::string(2u << 20, 'a') + ">\n\nbody", {},
+         "message headers too large"},
         {"folded huge address list", "From: a@x\nTo: " + repeat("a@b,\n ", 250000) + "c@d\n\nbody", {},
          "message headers too large"},
     };
@@ -268,6 +273,30 @@ TEST(MimeParse, DeepNestingIsBoundedNotFatal) {
     raw += "--b2999\nContent-Type: text/plain\n\ndeep\n";
     const auto m = parse_ok(raw);
     EXPECT_FALSE(m.text_body.has_value());
+}
+
+TEST(MimeParse, ParsesConcurrently) {
+    const std::string raw =
+        "From: =?koi8-r?b?8NLJ?= <a@x>\nSubject: =?iso-8859-1?q?caf=E9?=\n"
+        "Content-Type: multipart/alternative; boundary=b\n\n"
+        "--b\nContent-Type: text/plain; charset=koi8-r\n\n\xF0\xD2\xC9\n"
+        "--b\nContent-Type: text/html; charset=windows-1252\n\n<p>\x93x\x94</p>\n--b--\n";
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 300; ++i) {
+                auto r = parse(raw);
+                if (!r.ok() || r->subject != "caf\xC3\xA9" || r->text_body != "\xD0\x9F\xD1\x80\xD0\xB8" ||
+                    r->from.empty() || r->from[0].name != "\xD0\x9F\xD1\x80\xD0\xB8" ||
+                    readable_body(*r) != "\xD0\x9F\xD1\x80\xD0\xB8") {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -250,6 +250,13 @@ void GtkClipboardBridge::request_text(std::function<void(std::optional<std::stri
 // ---- Window ----
 
 bool Window::build(GtkApplication* gapp) {
+    // Background work (image loads, pickers) wakes this window; web views
+    // made from here on (the application's own included) render with WebKit.
+    Waker waker(wake_);
+    set_background_wake([waker] { waker.wake(); });
+#ifdef ZELK_UI_HAS_WEB
+    set_web_engine_factory(webkit_engine_factory());
+#endif
     std::unique_ptr<App> app;
     if (lc_.scene_start() && config_.make_scene_app) app = config_.make_scene_app(lc_);
     else if (config_.make_app) app = config_.make_app();
@@ -314,12 +321,6 @@ bool Window::build(GtkApplication* gapp) {
     }
     update_text_scale();
 
-    // Background work (image loads, pickers) wakes this window.
-    Waker waker(wake_);
-    set_background_wake([waker] { waker.wake(); });
-#ifdef ZELK_UI_HAS_WEB
-    set_web_engine_factory(webkit_engine_factory());
-#endif
     install_actions(gapp);
 
     if (config_.setup) config_.setup(*this);

@@ -5,6 +5,7 @@
 #   typed.png      the screen after typing      resized.png  after a resize
 #   events.log     what reached the application  idle_ticks   CPU ticks in 3 s idle
 #   exit_status    the demo's exit status after SIGTERM
+#   web.png, web_events.log, web_exit_status   the web scene (see below)
 set -u
 out="$1"
 demo="$2"
@@ -49,3 +50,22 @@ import -window root "$out/resized.png"
 kill -TERM "$pid"
 wait "$pid"
 echo $? > "$out/exit_status"
+
+# With "web" as third argument: the demo's web scene, where a web page fills
+# the rectangle (632, 240) to (932, 390) of the window.
+if [ "${3:-}" = web ]; then
+    export ZELK_DEMO_EVENT_LOG="$out/web_events.log"
+    : > "$out/web_events.log"
+    "$demo" --scene web > "$out/web_demo.out" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 75); do
+        grep -q "^web:load finished" "$out/web_events.log" && break
+        sleep 0.2
+    done
+    # Web content reaches the screen a little after the load finishes.
+    sleep 1.2
+    import -window root "$out/web.png"
+    kill -TERM "$pid"
+    wait "$pid"
+    echo $? > "$out/web_exit_status"
+fi

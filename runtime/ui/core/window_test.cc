@@ -12,6 +12,13 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#ifdef ZELK_UI_HAS_WEB
+constexpr bool kWeb = true;
+#else
+constexpr bool kWeb = false;
+#endif
 
 namespace {
 
@@ -28,6 +35,8 @@ struct Picture {
     int width = 0;
     int height = 0;
     std::size_t colours = 0;
+    std::vector<std::uint32_t> pixels;  // 0xRRGGBB
+    std::uint32_t at(int x, int y) const { return pixels.at(static_cast<std::size_t>(y) * width + x); }
 };
 
 Picture inspect(const fs::path& p) {
@@ -39,9 +48,11 @@ Picture inspect(const fs::path& p) {
         const int stride = cairo_image_surface_get_stride(s);
         const unsigned char* d = cairo_image_surface_get_data(s);
         std::set<std::uint32_t> seen;
-        for (int y = 0; y < out.height; y += 2) {
-            for (int x = 0; x < out.width; x += 2) {
-                seen.insert(*reinterpret_cast<const std::uint32_t*>(d + y * stride + x * 4) & 0xffffff);
+        for (int y = 0; y < out.height; ++y) {
+            for (int x = 0; x < out.width; ++x) {
+                const std::uint32_t px = *reinterpret_cast<const std::uint32_t*>(d + y * stride + x * 4) & 0xffffff;
+                out.pixels.push_back(px);
+                seen.insert(px);
             }
         }
         out.colours = seen.size();
@@ -57,8 +68,9 @@ TEST(Window, DemoShowsTakesInputAndIdles) {
     const std::string demo = std::string(ZELK_BINARY_DIR) + "/bin/runtime_ui_demo_app";
     const std::string probe = std::string(ZELK_SOURCE_DIR) + "/runtime/ui/core/window_probe.sh";
     ASSERT_TRUE(fs::exists(demo)) << demo;
-    const std::string cmd = "timeout 90 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- bash '" + probe +
-                            "' '" + out.string() + "' '" + demo + "' > '" + (out / "probe.out").string() + "' 2>&1";
+    const std::string cmd = "timeout 120 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- bash '" + probe +
+                            "' '" + out.string() + "' '" + demo + "' " + (kWeb ? "web" : "none") + " > '" +
+                            (out / "probe.out").string() + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     ASSERT_EQ(rc, 0) << read(out / "probe.out");
     ASSERT_FALSE(fs::exists(out / "failure")) << read(out / "failure") << read(out / "demo.out");
@@ -81,6 +93,22 @@ TEST(Window, DemoShowsTakesInputAndIdles) {
     EXPECT_GT(typed.colours, 200u);  // a drawn window, not a blank screen
     const Picture resized = inspect(out / "resized.png");
     EXPECT_GT(resized.colours, 100u);
+
+    if (kWeb) {
+        // The page covers exactly the rectangle the application gave it.
+        const std::string web_events = read(out / "web_events.log");
+        EXPECT_NE(web_events.find("web:load finished"), std::string::npos) << web_events << read(out / "web_demo.out");
+        EXPECT_EQ(read(out / "web_exit_status"), "0\n");
+        const Picture web = inspect(out / "web.png");
+        ASSERT_EQ(web.width, 1280);
+        constexpr std::uint32_t kMagenta = 0xff00ff;
+        for (auto [x, y] : {std::pair{632, 240}, std::pair{931, 240}, std::pair{632, 389}, std::pair{931, 389}, std::pair{782, 315}}) {
+            EXPECT_EQ(web.at(x, y), kMagenta) << x << "," << y;
+        }
+        for (auto [x, y] : {std::pair{629, 315}, std::pair{935, 315}, std::pair{782, 236}, std::pair{782, 393}}) {
+            EXPECT_NE(web.at(x, y), kMagenta) << x << "," << y;
+        }
+    }
     fs::remove_all(out);
 }
 

@@ -10,6 +10,9 @@
 #include "runtime/ui/core/widgets/basic.h"
 #include "runtime/ui/core/widgets/nav_shell.h"
 #include "runtime/ui/core/widgets/text_input.h"
+#ifdef ZELK_UI_HAS_WEB
+#include "runtime/ui/web/web_view.h"
+#endif
 
 namespace runtime::ui::demo {
 
@@ -40,6 +43,11 @@ struct DemoState {
     int hover_row = -1;
     bool toggle = true;
     TextInput search = TextInput::local().with_placeholder("Search");
+#ifdef ZELK_UI_HAS_WEB
+    std::optional<WebView> web;
+    bool web_sent = false;
+    bool web_loaded = false;
+#endif
     Rect search_rect;
     std::vector<Message> messages = {
         {"Ada Lovelace", "ada@example.org", "Notes on the analytical engine",
@@ -210,6 +218,14 @@ public:
         }
         const Message& m = s_->messages[static_cast<std::size_t>(s_->selected)];
         const double L = r.left + 24;
+#ifdef ZELK_UI_HAS_WEB
+        if (s_->web) {
+            // The page sits on this rectangle, over the drawing.
+            s_->web->set_viewport({L, r.top + 240, 300, 150, 1.0});
+            c.stroke_rect(Rect::from_xywh(L - 2, r.top + 238, 304, 154), t.accent, 2);
+            return;
+        }
+#endif
         const double C = r.width() - 48;
         s_->text.draw_text_weighted(c, s_->text.elide_to_width(m.subject, C, 20, weight::bold), {L, r.top + 64}, 20, weight::bold, t.text);
         s_->text.draw_text(c, "1 message · Inbox", {L, r.top + 94}, 12, t.text_muted);
@@ -277,9 +293,31 @@ public:
         if (scene_ != "empty") state_->selected = 0;
         if (scene_ == "narrow_detail") shell_->snap();
         if (scene_ == "narrow_drawer") shell_->snap_sidebar();
+#ifdef ZELK_UI_HAS_WEB
+        if (scene_ == "web") state_->web.emplace(make_web_engine());
+#endif
+    }
+    bool wants_fast_ticks() const override {
+#ifdef ZELK_UI_HAS_WEB
+        if (state_->web && !state_->web_loaded) return true;
+#endif
+        return false;
     }
     void update(Context& ctx) override {
         log_->add("turn");
+#ifdef ZELK_UI_HAS_WEB
+        if (state_->web) {
+            if (!state_->web_sent) {
+                state_->web->send(web::LoadHtml{"<html><body style=\"margin:0;background:#ff00ff\"></body></html>"});
+                state_->web_sent = true;
+            }
+            for (const web::Event& e : state_->web->drain_events()) {
+                log_->add("web:" + web::describe(e));
+                if (std::holds_alternative<web::LoadFinished>(e)) state_->web_loaded = true;
+            }
+            ctx.request_redraw();
+        }
+#endif
         if (shell_->sync()) ctx.request_redraw();
         if (state_->search.take_changed()) {
             log_->add("search:" + state_->search.text());

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     if (const char* path = std::getenv("ZELK_DEMO_EVENT_LOG")) log->log_file = path;
     LaunchConfig config;
     config.application_id = "app.zelk.ToolkitDemo";
-    config.scenes = {"wide", "narrow", "narrow_detail", "narrow_drawer", "empty"};
+    config.scenes = {"wide", "narrow", "narrow_detail", "narrow_drawer", "empty", "web"};
     config.make_app = [log] { return demo::make_demo_app(log, "wide"); };
     config.make_scene_app = [log](const LaunchContext& lc) { return demo::make_demo_app(log, lc.scene.value_or("wide")); };
     config.setup = [](AppHandle& handle) { handle.set_window_title("Toolkit demo"); };

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lib/json/strict.h"
+#include "state/text_rules.h"
 
 namespace mail::doc {
 namespace {
@@ -76,9 +77,9 @@ void dump_value(const Reader& d, const Path& path, lib::json::Json& out) {
             for (const std::string& key : d.keys(path)) {
                 const Path child = path.child(key);
                 const auto kind = d.kind(child);
-                lib::json::Json& slot = out[compose::lossy_utf8(key)];
+                lib::json::Json& slot = out[state::repair_utf8(key)];
                 if (kind == Kind::text) {
-                    slot = compose::lossy_utf8(d.get_text(path, key).value_or(""));
+                    slot = state::repair_utf8(d.get_text(path, key).value_or(""));
                 } else if (kind == Kind::boolean) {
                     slot = d.get_bool(path, key).value_or(false);
                 } else {
@@ -89,7 +90,7 @@ void dump_value(const Reader& d, const Path& path, lib::json::Json& out) {
         }
         case Kind::list: {
             out = lib::json::Json::array();
-            for (const std::string& text : d.list_texts(path)) out.push_back(compose::lossy_utf8(text));
+            for (const std::string& text : d.list_texts(path)) out.push_back(state::repair_utf8(text));
             break;
         }
         case Kind::text:

@@ -1,5 +1,7 @@
 #include "state/mail.h"
 
+#include "state/text_rules.h"
+
 namespace mail::state {
 namespace {
 
@@ -42,6 +44,12 @@ std::optional<FolderRole> parse_folder_role_key(std::string_view key) {
 std::optional<FolderRole> folder_role_from_index(std::uint64_t index) {
     if (index >= kRows.size()) return std::nullopt;
     return static_cast<FolderRole>(index);
+}
+
+std::string new_user_folder_id() { return MessageId::random().text(); }
+
+bool is_acceptable_user_folder_id(std::string_view id) {
+    return !id.empty() && is_valid_utf8(id) && count_characters(id) <= kMaxUserFolderIdChars;
 }
 
 }  // namespace mail::state

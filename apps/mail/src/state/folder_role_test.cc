@@ -43,5 +43,27 @@ TEST(FolderRole, KeyParsingIsExact) {
     EXPECT_FALSE(folder_role_from_index(256).has_value());
 }
 
+TEST(UserFolder, Ids) {
+    const std::string made = new_user_folder_id();
+    EXPECT_TRUE(MessageId::parse(made).has_value()) << made;
+    EXPECT_EQ(made[14], '4');
+    EXPECT_NE(made, new_user_folder_id());
+    const struct {
+        std::string id;
+        bool ok;
+    } cases[] = {
+        {made, true},
+        {"work", true},
+        {std::string(128, 'x'), true},
+        {std::string(129, 'x'), false},
+        {"", false},
+        {"\xff", false},
+    };
+    std::string wide;
+    for (int i = 0; i < 128; ++i) wide += "\xC3\xA9";  // 128 characters, 256 bytes
+    EXPECT_TRUE(is_acceptable_user_folder_id(wide));
+    for (const auto& c : cases) EXPECT_EQ(is_acceptable_user_folder_id(c.id), c.ok) << c.id;
+}
+
 }  // namespace
 }  // namespace mail::state

@@ -42,13 +42,21 @@ std::optional<FolderRole> parse_folder_role_key(std::string_view key);
 // 0..6 → role; anything else is no role.
 std::optional<FolderRole> folder_role_from_index(std::uint64_t index);
 
-// A folder the user made. `name` is kept normalised (see text_rules.h).
+inline constexpr std::size_t kMaxUserFolderIdChars = 128;
+
+// A folder the user made. `id` is a random version-4 UUID text when the
+// client makes the folder (new_user_folder_id); any text of 1 to 128
+// characters is accepted from elsewhere (is_acceptable_user_folder_id).
+// `name` is kept normalised (normalize_folder_name in text_rules.h).
 struct UserFolder {
     std::string id;
     std::string name;
 
     bool operator==(const UserFolder&) const = default;
 };
+
+std::string new_user_folder_id();
+bool is_acceptable_user_folder_id(std::string_view id);
 
 // A sender or recipient.
 struct MailAddress {

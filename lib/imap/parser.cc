@@ -533,21 +533,25 @@ Result<std::optional<Response>> Parser::next() {
             if (s.literal_left > 0) return std::optional<Response>{};
         }
         const void* found = s.scan < avail ? std::memchr(base + s.scan, '\n', avail - s.scan) : nullptr;
-        if (!found) {
-            s.text_bytes += avail - s.scan;
-            s.scan = avail;
-            if (s.text_bytes > lim.max_text)
+        std::size_t nl = found ? static_cast<std::size_t>(static_cast<const char*>(found) - base) : 0;
+        std::size_t segment_end = found ? nl + 1 : avail;
+        // Of the two size limits, the one the earlier byte breaks is
+        // reported, so the outcome does not depend on how bytes arrive.
+        {
+            constexpr std::size_t none = static_cast<std::size_t>(-1);
+            std::size_t text_over = none, total_over = none;
+            if (s.text_bytes + (segment_end - s.scan) > lim.max_text) text_over = s.scan + (lim.max_text - s.text_bytes);
+            if (segment_end > lim.max_response) total_over = std::max(s.scan, lim.max_response);
+            if (text_over != none && text_over <= total_over)
                 return s.fail("server response line exceeds " + std::to_string(lim.max_text) + " bytes");
-            if (s.scan > lim.max_response)
+            if (total_over != none)
                 return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
+        }
+        s.text_bytes += segment_end - s.scan;
+        if (!found) {
+            s.scan = avail;
             return std::optional<Response>{};
         }
-        std::size_t nl = static_cast<std::size_t>(static_cast<const char*>(found) - base);
-        s.text_bytes += nl + 1 - s.scan;
-        if (s.text_bytes > lim.max_text)
-            return s.fail("server response line exceeds " + std::to_string(lim.max_text) + " bytes");
-        if (nl + 1 > lim.max_response)
-            return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
         std::size_t content_end = nl;
         if (content_end > s.line_start && base[content_end - 1] == '\r') --content_end;
 

@@ -342,6 +342,19 @@ TEST(ImapParser, HostileInputFailsWithAMessage) {
     }
 }
 
+TEST(ImapParser, LimitErrorsDoNotDependOnHowBytesArrive) {
+    // Past a literal, the response's total size runs out one byte before
+    // its text allowance does; every way of splitting must say the same.
+    const Limits l{.max_literal = 100, .max_text = 200, .max_response = 299};
+    const std::string bytes = "* 1 FETCH (BODY[] {100}\r\n" + std::string(100, 'x') + std::string(300, ' ');
+    const auto whole = run_whole(bytes, l);
+    ASSERT_EQ(whole, std::vector<std::string>{"error: server response exceeds 299 bytes"});
+    const std::string_view all(bytes);
+    for (std::size_t cut = 1; cut < all.size(); ++cut) {
+        ASSERT_EQ(run({all.substr(0, cut), all.substr(cut)}, l), whole) << "split at " << cut;
+    }
+}
+
 TEST(ImapParser, LiteralAtTheLimitIsAccepted) {
     Limits l;
     l.max_literal = 10;

@@ -5,6 +5,7 @@
 #include "lib/base/log.h"
 #include "lib/base/places.h"
 #include "lib/base/result.h"
+#include "lib/base/utf8.h"
 
 namespace {
 
@@ -48,6 +49,29 @@ TEST(Places, FollowXdgThenHome) {
     EXPECT_EQ(lib::places::data_root()->string(), "/home/u/.local/share/zelk-mail");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(lib::places::config_root()->string(), "/home/u/.config/zelk-mail");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Utf8, RejectsMalformedAndRepairsByte) {
+    struct Case {
+        std::string text;
+        bool valid;
+        std::string repaired;
+    } cases[] = {
+        {"caf\xC3\xA9", true, "caf\xC3\xA9"},
+        {"\xF0\x9F\x93\x8E", true, "\xF0\x9F\x93\x8E"},
+        {"\xC0\xAF", false, "\xEF\xBF\xBD\xEF\xBF\xBD"},           // overlong "/"
+        {"\xED\xA0\x80", false, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+        {"\xF4\x90\x80\x80", false, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"a\xE2\x82", false, "a\xEF\xBF\xBD\xEF\xBF\xBD"},            // cut short
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lib::utf8::is_valid(c.text), c.valid) << c.text;
+        EXPECT_EQ(lib::utf8::repair(c.text), c.repaired) << c.text;
+    }
 }
 
 }  // namespace

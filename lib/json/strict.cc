@@ -1,6 +1,8 @@
 #include "lib/json/strict.h"
 
 #include <unordered_set>
+
+#include "lib/base/utf8.h"
 #include <vector>
 
 namespace lib::json {
@@ -10,9 +12,10 @@ struct Rejected {
     std::string message;
 };
 
-// Drops nlohmann's "[json.exception.parse_error.101] " prefix.
+// Drops nlohmann's "[json.exception.parse_error.101] " prefix. The message
+// may quote the offending bytes, so it is repaired to valid UTF-8.
 std::string clean_message(const char* what) {
-    std::string s(what);
+    std::string s = lib::utf8::repair(what);
     if (!s.empty() && s[0] == '[') {
         auto close = s.find("] ");
         if (close != std::string::npos) s.erase(0, close + 2);
@@ -44,7 +47,7 @@ Result<Json> parse_strict(std::string_view text, std::size_t max_depth) {
             case Json::parse_event_t::key: {
                 const std::string& k = parsed.get_ref<const std::string&>();
                 if (!keys.empty() && !keys.back().insert(k).second)
-                    throw Rejected{"duplicate key \"" + k + "\""};
+                    throw Rejected{"duplicate key \"" + lib::utf8::repair(k) + "\""};
                 break;
             }
             case Json::parse_event_t::value:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/json/strict.h"
+#include "lib/base/utf8.h"
 
 namespace {
 
@@ -44,6 +45,18 @@ TEST(StrictJson, FieldHelpersNameTheProblem) {
     EXPECT_FALSE(lib::json::optional_string_field(v, "o")->has_value());
     EXPECT_FALSE(lib::json::optional_string_field(v, "absent")->has_value());
     EXPECT_FALSE(lib::json::optional_string_field(v, "b").ok());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StrictJson, MessagesAreValidUtf8) {
+    for (std::string text : {std::string("{\"a\":\"\xff\xfe\"}"), std::string("{\"\xc3\":1}"), std::string("[\xff]")}) {
+        auto r = lib::json::parse_strict(text);
+        ASSERT_FALSE(r.ok());
+        EXPECT_TRUE(lib::utf8::is_valid(r.error())) << r.error();
+    }
 }
 
 }  // namespace

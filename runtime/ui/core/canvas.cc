@@ -114,8 +114,12 @@ void Canvas::pop_clip() { restore(); }
 
 void Canvas::translate(double dx, double dy) { cairo_translate(cr_, dx, dy); }
 
-void Canvas::begin_group() {
+void Canvas::begin_group(const Rect& bounds) {
     save();
+    // The intermediate surface only spans the bounds.
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, bounds.left, bounds.top, std::max(0.0, bounds.width()), std::max(0.0, bounds.height()));
+    cairo_clip(cr_);
     cairo_push_group(cr_);
 }
 

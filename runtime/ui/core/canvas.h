@@ -74,8 +74,9 @@ public:
     void push_clip_circle(Point center, double radius);
     void pop_clip();
     void translate(double dx, double dy);
-    // Alpha applied to everything drawn until the matching end_group().
-    void begin_group();
+    // Alpha applied to everything drawn inside `bounds` until the matching
+    // end_group() (drawing outside the bounds is clipped away).
+    void begin_group(const Rect& bounds);
     void end_group(double opacity);
 
     void fill_rect(const Rect& r, Color c);

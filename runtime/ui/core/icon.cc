@@ -339,6 +339,12 @@ void paint(Canvas& canvas, IconId id, const Rect& box, Color color, double strok
     const double width = (stroke > 0 ? stroke : std::clamp(1.2 + side * 0.022, 1.0, 3.0)) / k;
     cairo_t* cr = canvas.cairo();
     cairo_save(cr);
+    if (filled) {
+        // Keeps the cut-out group as small as the icon.
+        cairo_new_path(cr);
+        cairo_rectangle(cr, box.left - 2, box.top - 2, box.width() + 4, box.height() + 4);
+        cairo_clip(cr);
+    }
     cairo_translate(cr, box.left + (box.width() - side) / 2, box.top + (box.height() - side) / 2);
     cairo_scale(cr, k, k);
     cairo_set_line_width(cr, width);

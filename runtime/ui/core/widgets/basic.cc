@@ -260,7 +260,7 @@ Rect paint_transient(Canvas& canvas, const TextRenderer& text, const Theme& them
         case Tone::warning: tint = theme.warning; icon = IconId::warning; break;
         case Tone::error: tint = theme.danger; icon = IconId::warning; break;
     }
-    canvas.begin_group();
+    canvas.begin_group(box.inset(-20));
     canvas.drop_shadow(box, kHeight / 2, 12, theme.shadow.faded(0.5), 4);
     canvas.fill_rounded_rect(box, kHeight / 2, Colors::mix(theme.overlay, tint, 0.10));
     canvas.stroke_rounded_rect(box, kHeight / 2, tint.with_alpha(0.45));

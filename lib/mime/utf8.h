@@ -1,18 +1,15 @@
-// UTF-8 helpers for the MIME library (internal to lib/mime).
+// The MIME library's names for the shared UTF-8 helpers.
 #pragma once
 
-#include <cstddef>
-#include <string>
-#include <string_view>
+#include "lib/base/utf8.h"
 
 namespace lib::mime::detail {
 
-// Decodes one well-formed sequence at text[i] into `out`; returns its length,
-// or 0 when the byte at i starts none.
-std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& out);
-void append_utf8(std::string& out, char32_t c);
-bool is_valid_utf8(std::string_view text);
-// Each byte outside a well-formed sequence becomes U+FFFD.
-std::string repair_utf8(std::string_view text);
+inline std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& out) {
+    return lib::utf8::decode(text, i, out);
+}
+inline void append_utf8(std::string& out, char32_t c) { lib::utf8::append(out, c); }
+inline bool is_valid_utf8(std::string_view text) { return lib::utf8::is_valid(text); }
+inline std::string repair_utf8(std::string_view text) { return lib::utf8::repair(text); }
 
 }  // namespace lib::mime::detail

@@ -2,45 +2,15 @@
 
 #include <vector>
 
+#include "lib/base/utf8.h"
+
 namespace mail::state {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one well-formed sequence at text[i]; returns its length, or 0 when
-// the byte at i does not start one.
 std::size_t decode_one(std::string_view text, std::size_t i, char32_t& out) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c0 = b(i);
-    const std::size_t left = text.size() - i;
-    if (c0 < 0x80) {
-        out = c0;
-        return 1;
-    }
-    const auto cont = [&](std::size_t k) { return k < text.size() && (b(k) & 0xC0) == 0x80; };
-    if (c0 >= 0xC2 && c0 <= 0xDF) {
-        if (left < 2 || !cont(i + 1)) return 0;
-        out = (char32_t(c0 & 0x1F) << 6) | (b(i + 1) & 0x3F);
-        return 2;
-    }
-    if (c0 >= 0xE0 && c0 <= 0xEF) {
-        if (left < 3 || !cont(i + 1) || !cont(i + 2)) return 0;
-        const unsigned char c1 = b(i + 1);
-        if (c0 == 0xE0 && c1 < 0xA0) return 0;   // overlong
-        if (c0 == 0xED && c1 >= 0xA0) return 0;  // surrogate
-        out = (char32_t(c0 & 0x0F) << 12) | (char32_t(c1 & 0x3F) << 6) | (b(i + 2) & 0x3F);
-        return 3;
-    }
-    if (c0 >= 0xF0 && c0 <= 0xF4) {
-        if (left < 4 || !cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
-        const unsigned char c1 = b(i + 1);
-        if (c0 == 0xF0 && c1 < 0x90) return 0;   // overlong
-        if (c0 == 0xF4 && c1 >= 0x90) return 0;  // past U+10FFFF
-        out = (char32_t(c0 & 0x07) << 18) | (char32_t(c1 & 0x3F) << 12) |
-              (char32_t(b(i + 2) & 0x3F) << 6) | (b(i + 3) & 0x3F);
-        return 4;
-    }
-    return 0;
+    return lib::utf8::decode(text, i, out);
 }
 
 std::vector<char32_t> decode(std::string_view text) {
@@ -60,28 +30,10 @@ std::vector<char32_t> decode(std::string_view text) {
     return out;
 }
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 std::string encode(const char32_t* begin, const char32_t* end) {
     std::string out;
     out.reserve(static_cast<std::size_t>(end - begin));
-    for (const char32_t* p = begin; p != end; ++p) append_utf8(out, *p);
+    for (const char32_t* p = begin; p != end; ++p) lib::utf8::append(out, *p);
     return out;
 }
 
@@ -105,15 +57,7 @@ bool is_white_space(char32_t c) {
     }
 }
 
-bool is_valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t c = 0;
-        const std::size_t n = decode_one(text, i, c);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
+bool is_valid_utf8(std::string_view text) { return lib::utf8::is_valid(text); }
 
 std::string repair_utf8(std::string_view text) {
     if (is_valid_utf8(text)) return std::string(text);

@@ -54,16 +54,16 @@ public:
     }
     lib::Status operator()(const actions::CreateFolder& a) {
         const std::string name = state::normalize_folder_name(a.name);
-        if (id_fits(a.id) && !name.empty()) create_folder(d_, a.id, name);
+        if (state::is_acceptable_user_folder_id(a.id) && !name.empty()) create_folder(d_, a.id, name);
         return lib::ok_status();
     }
     lib::Status operator()(const actions::RenameFolder& a) {
         const std::string name = state::normalize_folder_name(a.name);
-        if (id_fits(a.id) && !name.empty()) rename_folder(d_, a.id, name);
+        if (state::is_acceptable_user_folder_id(a.id) && !name.empty()) rename_folder(d_, a.id, name);
         return lib::ok_status();
     }
     lib::Status operator()(const actions::DeleteFolder& a) {
-        if (id_fits(a.id)) delete_folder(d_, a.id);
+        if (state::is_acceptable_user_folder_id(a.id)) delete_folder(d_, a.id);
         return lib::ok_status();
     }
     lib::Status operator()(const actions::SaveDraft& a) {

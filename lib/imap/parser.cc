@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace lib::imap {
 
@@ -33,10 +34,17 @@ bool is_astring_char(char c) { return is_atom_char(c) || c == ']'; }
 
 // Reads one complete response. The range holds the response without its
 // final line break; literals inside it still carry their own line breaks.
+// Literal over Limits::max_literal whose bytes were not kept: where its
+// data would start (offset in the response) and its announced size.
+struct DroppedLiteral {
+    std::size_t offset = 0;
+    std::uint64_t size = 0;
+};
+
 class Cursor {
 public:
-    Cursor(const char* begin, const char* end, const Limits& limits)
-        : p_(begin), end_(end), limits_(limits) {}
+    Cursor(const char* begin, const char* end, const Limits& limits, const std::vector<DroppedLiteral>& dropped)
+        : base_(begin), p_(begin), end_(end), limits_(limits), dropped_(dropped) {}
 
     bool at_end() const { return p_ == end_; }
     char peek() const { return at_end() ? '\0' : *p_; }
@@ -160,15 +168,27 @@ public:
 
     bool at_literal() const { return peek() == '{' || (peek() == '~' && peek_at(1) == '{'); }
 
-    bool literal(const char*& data, std::size_t& size) {
+    // A literal's bytes. `omitted` is set (and data null) for one that was
+    // too large to keep.
+    bool literal(const char*& data, std::size_t& size, std::uint64_t& omitted) {
         eat('~');
         if (!eat('{')) return fail("expected a literal");
         std::uint64_t n = 0;
-        if (!number64(n, limits_.max_literal)) return fail("literal size out of range");
+        if (!number64(n, UINT64_MAX)) return fail("literal size out of range");
         eat('+');
         if (!eat('}')) return fail("expected \"}\" after a literal size");
         eat('\r');
         if (!eat('\n')) return fail("expected a line break after a literal size");
+        omitted = 0;
+        auto offset = static_cast<std::size_t>(p_ - base_);
+        for (const auto& d : dropped_) {
+            if (d.offset == offset && d.size == n) {
+                data = nullptr;
+                size = 0;
+                omitted = n;
+                return true;
+            }
+        }
         if (static_cast<std::uint64_t>(end_ - p_) < n) return fail("literal runs past the response");
         data = p_;
         size = static_cast<std::size_t>(n);
@@ -182,7 +202,9 @@ public:
         if (at_literal()) {
             const char* data = nullptr;
             std::size_t size = 0;
-            if (!literal(data, size)) return false;
+            std::uint64_t omitted = 0;
+            if (!literal(data, size, omitted)) return false;
+            if (omitted) return fail("literal exceeds " + std::to_string(limits_.max_literal) + " bytes");
             out.assign(data, size);
             return true;
         }
@@ -249,7 +271,8 @@ public:
         if (at_literal()) {
             const char* data = nullptr;
             std::size_t size = 0;
-            return literal(data, size);
+            std::uint64_t omitted = 0;
+            return literal(data, size, omitted);
         }
         const char* start = p_;
         while (!at_end()) {
@@ -300,9 +323,11 @@ private:
         return out;
     }
 
+    const char* base_;
     const char* p_;
     const char* end_;
     const Limits& limits_;
+    const std::vector<DroppedLiteral>& dropped_;
     std::string error_;
 };
 
@@ -355,9 +380,22 @@ bool parse_fetch(Cursor& c, std::uint32_t sequence, Response& out) {
             if (!c.number64(size, UINT64_MAX)) return false;
             f.rfc822_size = size;
         } else if (name == "BODY[]" || name == "RFC822") {
-            std::optional<std::string> body;
-            if (!c.nstring(body)) return false;
-            f.body = std::move(body);
+            if (c.at_literal()) {
+                const char* data = nullptr;
+                std::size_t size = 0;
+                std::uint64_t omitted = 0;
+                if (!c.literal(data, size, omitted)) return false;
+                f.omitted_body_bytes = omitted;
+                if (omitted) {
+                    f.body.reset();
+                } else {
+                    f.body = std::string(data, size);
+                }
+            } else {
+                std::optional<std::string> body;
+                if (!c.nstring(body)) return false;
+                f.body = std::move(body);
+            }
         } else {
             if (!c.skip_value(0)) return false;
         }
@@ -468,10 +506,14 @@ struct Parser::State {
     std::size_t line_start = 0;    // start of the current line (after a literal)
     std::size_t literal_left = 0;  // literal bytes still to come
     std::size_t text_bytes = 0;    // bytes outside literals so far
+    bool dropping = false;         // the pending literal is too large: its bytes are discarded
+    std::vector<DroppedLiteral> dropped;
     std::optional<std::string> failure;
 
     void reset_frame() {
         scan = line_start = literal_left = text_bytes = 0;
+        dropping = false;
+        dropped.clear();
     }
 
     Error fail(std::string message) {
@@ -528,9 +570,18 @@ Result<std::optional<Response>> Parser::next() {
         std::size_t avail = s.end - s.begin;
         if (s.literal_left > 0) {
             std::size_t take = std::min(s.literal_left, avail - s.scan);
-            s.scan += take;
+            if (s.dropping) {
+                // Cut the literal's bytes out; what follows them moves up.
+                char* at = s.data.get() + s.begin + s.scan;
+                std::memmove(at, at + take, avail - s.scan - take);
+                s.end -= take;
+                avail -= take;
+            } else {
+                s.scan += take;
+            }
             s.literal_left -= take;
             if (s.literal_left > 0) return std::optional<Response>{};
+            s.dropping = false;
         }
         const void* found = s.scan < avail ? std::memchr(base + s.scan, '\n', avail - s.scan) : nullptr;
         std::size_t nl = found ? static_cast<std::size_t>(static_cast<const char*>(found) - base) : 0;
@@ -564,22 +615,30 @@ Result<std::optional<Response>> Parser::next() {
             if (k < digits_end && k > s.line_start && base[k - 1] == '{') {
                 std::uint64_t n = 0;
                 for (std::size_t i = k; i < digits_end; ++i) {
-                    n = n * 10 + static_cast<std::uint64_t>(base[i] - '0');
-                    if (n > lim.max_literal)
-                        return s.fail("server literal exceeds " + std::to_string(lim.max_literal) + " bytes");
+                    auto d = static_cast<std::uint64_t>(base[i] - '0');
+                    if (n > (UINT64_MAX - d) / 10) return s.fail("server literal size out of range");
+                    n = n * 10 + d;
                 }
-                s.literal_left = static_cast<std::size_t>(n);
                 s.scan = nl + 1;
-                s.line_start = s.scan + s.literal_left;
-                if (s.scan + s.literal_left > lim.max_response)
-                    return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
+                s.literal_left = static_cast<std::size_t>(n);
+                if (n > lim.max_literal) {
+                    // Too large to keep: its bytes are read and discarded,
+                    // and the response says how many there were.
+                    s.dropping = true;
+                    s.dropped.push_back({s.scan, n});
+                    s.line_start = s.scan;
+                } else {
+                    s.line_start = s.scan + s.literal_left;
+                    if (s.scan + s.literal_left > lim.max_response)
+                        return s.fail("server response exceeds " + std::to_string(lim.max_response) + " bytes");
+                }
                 continue;
             }
         }
 
         // A complete response: [0, content_end) without its final line break.
         Response response;
-        Cursor c(base, base + content_end, lim);
+        Cursor c(base, base + content_end, lim, s.dropped);
         bool ok = false;
         if (c.eat('+')) {
             c.eat(' ');

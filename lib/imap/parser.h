@@ -17,8 +17,11 @@
 
 namespace lib::imap {
 
+// A literal over max_literal is read and thrown away as it arrives: as a
+// FETCH body it is reported in FetchData::omitted_body_bytes, anywhere else
+// the response is an error. The other limits end the connection's parsing.
 struct Limits {
-    std::size_t max_literal = 64u << 20;        // bytes of one literal
+    std::size_t max_literal = 64u << 20;        // bytes of one literal kept
     std::size_t max_text = 8u << 20;            // bytes outside literals, per response
     std::size_t max_response = 192u << 20;      // all bytes of one response
     std::size_t max_depth = 32;                 // nesting of parenthesised lists

@@ -26,6 +26,7 @@ std::string render(const Response& r) {
             for (const auto& fl : *f->flags) out += fl + " ";
         }
         if (f->body) out += "|" + *f->body;
+        out += "|" + std::to_string(f->omitted_body_bytes);
         return out;
     }
     if (auto* s = std::get_if<SearchData>(&r)) {

@@ -47,6 +47,7 @@ std::string render(const Response& r) {
             if (f.internal_date) out += " date=" + std::to_string(*f.internal_date);
             if (f.rfc822_size) out += " size=" + std::to_string(*f.rfc822_size);
             if (f.body) out += " body=" + *f.body;
+            if (f.omitted_body_bytes) out += " omitted=" + std::to_string(f.omitted_body_bytes);
             return out;
         }
         std::string operator()(const OtherData& o) const { return "other " + o.name; }
@@ -306,8 +307,9 @@ TEST(ImapParser, HostileInputFailsWithAMessage) {
         Limits limits;
         std::string message_part;
     } cases[] = {
-        {"* 1 FETCH (BODY[] {99999999999999999999999}\r\n", Limits{}, "literal exceeds"},
-        {"* 1 FETCH (BODY[] {11}\r\n", small, "literal exceeds 10 bytes"},
+        {"* 1 FETCH (BODY[] {99999999999999999999999}\r\n", Limits{}, "literal size out of range"},
+        {"* LIST () \"/\" {11}\r\n01234567890\r\n", small, "literal exceeds 10 bytes"},
+        {"* 1 FETCH (BODY[HEADER] NIL UID {11}\r\n01234567890)\r\n", small, "expected a number"},
         {std::string(101, 'x'), small, "line exceeds 100 bytes"},
         {"* 1 FETCH (BODY[] {100}\r\n" + std::string(100, 'x') + " X {100}\r\n" + std::string(100, 'y') +
              " Y {100}\r\n",
@@ -352,6 +354,41 @@ TEST(ImapParser, LimitErrorsDoNotDependOnHowBytesArrive) {
     const std::string_view all(bytes);
     for (std::size_t cut = 1; cut < all.size(); ++cut) {
         ASSERT_EQ(run({all.substr(0, cut), all.substr(cut)}, l), whole) << "split at " << cut;
+    }
+}
+
+TEST(ImapParser, BodiesOverTheLimitAreDroppedAsTheyArrive) {
+    Limits l;
+    l.max_literal = 1000;
+    Parser p(l);
+    p.feed("* 7 FETCH (UID 70 FLAGS (\\Seen) BODY[] {5000000}\r\n");
+    const std::string chunk(4096, 'z');
+    std::size_t sent = 0;
+    while (sent < 5000000) {
+        std::size_t n = std::min(chunk.size(), std::size_t{5000000} - sent);
+        p.feed(std::string_view(chunk).substr(0, n));
+        sent += n;
+        auto r = p.next();
+        ASSERT_TRUE(r.ok()) << r.error();
+        ASSERT_FALSE(r->has_value());
+        ASSERT_LT(p.buffered(), 200u) << "dropped bytes must not pile up";
+    }
+    p.feed(" INTERNALDATE \"17-Jul-1996 02:44:25 -0700\")\r\n* 8 FETCH (UID 80 BODY[] {3}\r\nabc)\r\n");
+    auto first = p.next();
+    ASSERT_TRUE(first.ok() && first->has_value());
+    EXPECT_EQ(render(**first), "fetch 7 uid=70 flags=\\Seen date=837596665 omitted=5000000");
+    auto second = p.next();
+    ASSERT_TRUE(second.ok() && second->has_value());
+    EXPECT_EQ(render(**second), "fetch 8 uid=80 body=abc");
+
+    // Split anywhere, the same two responses.
+    const std::string small = "* 1 FETCH (BODY[] {12}\r\n0123456789ab UID 3)\r\n* 2 FETCH (RFC822 {2}\r\nxy)\r\n";
+    Limits tiny;
+    tiny.max_literal = 10;
+    const std::vector<std::string> expected = {"fetch 1 uid=3 omitted=12", "fetch 2 body=xy"};
+    for (std::size_t cut = 0; cut <= small.size(); ++cut) {
+        ASSERT_EQ(run({std::string_view(small).substr(0, cut), std::string_view(small).substr(cut)}, tiny), expected)
+            << "split at " << cut;
     }
 }
 

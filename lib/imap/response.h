@@ -76,8 +76,12 @@ struct FetchData {
     // Seconds since the Unix epoch (UTC); absent when not sent or unreadable.
     std::optional<std::int64_t> internal_date;
     std::optional<std::uint64_t> rfc822_size;
-    // The whole message (BODY[] or RFC822); absent when not sent or NIL.
+    // The whole message (BODY[] or RFC822); absent when not sent, NIL, or
+    // larger than Limits::max_literal.
     std::optional<std::string> body;
+    // Size of a body that was larger than Limits::max_literal: read from the
+    // connection and discarded, so the connection stays usable.
+    std::uint64_t omitted_body_bytes = 0;
 
     bool has_flag(std::string_view flag) const;  // case-insensitive
 };

@@ -212,6 +212,51 @@ TEST_F(ImapAgainstDovecot, FetchesTheNewestFiftyOfAHundredAndTwenty) {
     EXPECT_TRUE(c->logout().ok());
 }
 
+TEST_F(ImapAgainstDovecot, LargeBodiesArriveWholeOrAreReportedAsOmitted) {
+    std::string user = new_user();
+    auto messages = integration::numbered_messages(3, user);
+    std::string big_body;
+    for (int line = 0; big_body.size() < (24u << 20); ++line) big_body += "line " + std::to_string(line) + " of a big one\r\n";
+    messages[1].content = integration::make_message("Big", user + "-big@example.test", big_body);
+    ASSERT_TRUE(server_->seed(user, "INBOX", messages).ok());
+
+    // Under the default limit the 24 MiB body arrives byte for byte.
+    auto c = signed_in(user);
+    ASSERT_TRUE(c && c->select("INBOX").ok());
+    auto whole = c->uid_fetch({1, 2, 3});
+    ASSERT_TRUE(whole.ok()) << whole.error();
+    ASSERT_EQ(whole->size(), 3u);
+    for (const auto& f : *whole) {
+        ASSERT_TRUE(f.body.has_value()) << *f.uid;
+        EXPECT_TRUE(*f.body == messages[*f.uid - 1].content) << "body of UID " << *f.uid << " differs";
+    }
+
+    // With a 1 MiB limit it is read past and reported; its neighbours and
+    // the connection are unaffected.
+    ClientOptions o;
+    o.host = server_->host();
+    o.port = server_->port();
+    o.limits.max_literal = 1u << 20;
+    auto small = Client::connect(o);
+    ASSERT_TRUE(small.ok()) << small.error();
+    ASSERT_TRUE((*small)->login(user, "pw-1").ok());
+    ASSERT_TRUE((*small)->select("INBOX").ok());
+    auto capped = (*small)->uid_fetch({1, 2, 3});
+    ASSERT_TRUE(capped.ok()) << capped.error();
+    ASSERT_EQ(capped->size(), 3u);
+    for (const auto& f : *capped) {
+        if (*f.uid == 2) {
+            EXPECT_FALSE(f.body.has_value());
+            EXPECT_EQ(f.omitted_body_bytes, messages[1].content.size());
+            EXPECT_TRUE(f.internal_date.has_value());
+        } else {
+            ASSERT_TRUE(f.body.has_value());
+            EXPECT_EQ(*f.body, messages[*f.uid - 1].content);
+        }
+    }
+    EXPECT_TRUE((*small)->logout().ok());
+}
+
 TEST_F(ImapAgainstDovecot, SelectOfAMissingMailboxGivesTheServersText) {
     auto c = signed_in(new_user());
     ASSERT_TRUE(c);

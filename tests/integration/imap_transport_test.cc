@@ -181,4 +181,61 @@ TEST_F(ImapTransport, SilentServersTimeOutOrAreCancelled) {
     EXPECT_EQ(error, "connection timed out");
 }
 
+// A plain connection upgraded in place, as SMTP's STARTTLS needs: the same
+// certificate checks apply after the upgrade.
+TEST_F(ImapTransport, PlainStreamUpgradesToTls) {
+    auto peer = LoopbackPeer::start({.cert_file = pki_.server_cert,
+                                     .key_file = pki_.server_key,
+                                     .greeting = "250 secret hello\r\n",
+                                     .plain_greeting = "220 plain hello\r\n"});
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    struct Case {
+        const char* trust;
+        std::string upgraded;
+    } cases[] = {
+        {pki_.ca_cert.c_str(), "220 plain hello\r\n|220 go ahead\r\n|ok|250 secret hello\r\n"},
+        {nullptr, "220 plain hello\r\n|220 go ahead\r\n|"
+                  "TLS handshake error: certificate verify error: unable to get local issuer certificate"},
+    };
+    for (const auto& c : cases) {
+        CertFileScope trust(c.trust);
+        asio::io_context io;
+        std::string log;
+        asio::co_spawn(
+            io,
+            [&]() -> asio::awaitable<void> {
+                lib::net::ConnectOptions o{"localhost", (*peer)->port(), lib::net::Security::plain};
+                auto s = co_await lib::net::Stream::connect(o);
+                if (!s) {
+                    log = s.error();
+                    co_return;
+                }
+                auto& stream = **s;
+                char buf[256];
+                auto read_line = [&]() -> asio::awaitable<std::string> {
+                    auto n = co_await stream.read_some(std::span<char>(buf, sizeof buf));
+                    co_return n ? std::string(buf, *n) : "read: " + n.error();
+                };
+                log += co_await read_line();
+                log += "|";
+                std::string request = "STARTTLS\r\n";
+                auto wrote = co_await stream.write_all(request);
+                if (!wrote) co_return;
+                log += co_await read_line();
+                log += "|";
+                bool plain_before = !stream.encrypted();
+                auto upgraded = co_await stream.start_tls();
+                log += upgraded ? "ok" : upgraded.error();
+                if (!upgraded) co_return;
+                log += "|";
+                log += co_await read_line();
+                if (!plain_before || !stream.encrypted()) log += " (encryption state wrong)";
+            },
+            asio::detached);
+        io.run();
+        EXPECT_EQ(log, c.upgraded);
+        EXPECT_EQ((*peer)->upgrade_request(), "STARTTLS\r\n");
+    }
+}
+
 }  // namespace

@@ -50,6 +50,11 @@ LoopbackPeer::~LoopbackPeer() {
     if (ctx_) SSL_CTX_free(static_cast<SSL_CTX*>(ctx_));
 }
 
+std::string LoopbackPeer::upgrade_request() const {
+    std::lock_guard lock(mutex_);
+    return upgrade_request_;
+}
+
 // Waits until fd is readable; false when the peer is being destroyed.
 bool LoopbackPeer::wait_readable(int fd) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -86,6 +91,19 @@ void LoopbackPeer::handle(int fd) {
     }
     timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (!options_.plain_greeting.empty()) {
+        ::send(fd, options_.plain_greeting.data(), options_.plain_greeting.size(), MSG_NOSIGNAL);
+        // One byte at a time, so that nothing of the TLS handshake that
+        // follows the line is swallowed here.
+        std::string line;
+        char c = 0;
+        while (line.find("\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) line.push_back(c);
+        {
+            std::lock_guard lock(mutex_);
+            upgrade_request_ = line;
+        }
+        ::send(fd, options_.upgrade_reply.data(), options_.upgrade_reply.size(), MSG_NOSIGNAL);
+    }
     SSL* ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
     SSL_set_fd(ssl, fd);
     if (SSL_accept(ssl) == 1) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -21,7 +22,15 @@ public:
         std::string key_file;
         std::string greeting = "* OK test peer ready\r\n";
         bool silent = false;  // accept, then say nothing (no TLS either)
+        // STARTTLS style: send this line in plain text, read one line from
+        // the client, answer `upgrade_reply`, then run the TLS handshake and
+        // send `greeting` encrypted.
+        std::string plain_greeting;
+        std::string upgrade_reply = "220 go ahead\r\n";
     };
+
+    // The line the client sent before upgrading (STARTTLS style only).
+    std::string upgrade_request() const;
 
     static lib::Result<std::unique_ptr<LoopbackPeer>> start(Options options);
     ~LoopbackPeer();
@@ -41,6 +50,8 @@ private:
     int wake_[2] = {-1, -1};
     std::uint16_t port_ = 0;
     std::atomic<int> connections_{0};
+    mutable std::mutex mutex_;
+    std::string upgrade_request_;
     std::thread thread_;
 };
 

@@ -150,7 +150,7 @@ private:
     static gboolean on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer self);
     static void on_commit(GtkIMContext*, const char* text, gpointer self);
     static void on_press(GtkGestureClick* g, int n, double x, double y, gpointer self);
-    static void on_release(GtkGestureClick* g, int n, double x, double y, gpointer self);
+    static gboolean on_raw_event(GtkEventControllerLegacy*, GdkEvent* event, gpointer self);
     static void on_motion(GtkEventControllerMotion* c, double x, double y, gpointer self);
     static void on_leave(GtkEventControllerMotion*, gpointer self);
     static gboolean on_scroll(GtkEventControllerScroll* c, double dx, double dy, gpointer self);
@@ -298,8 +298,12 @@ bool Window::build(GtkApplication* gapp) {
     GtkGesture* click = gtk_gesture_click_new();
     gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), 0);
     g_signal_connect(click, "pressed", G_CALLBACK(&Window::on_press), this);
-    g_signal_connect(click, "released", G_CALLBACK(&Window::on_release), this);
     gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
+    // Releases come from the raw events: the click gesture gives up on a
+    // press that moves (a drag) and then reports no release at all.
+    GtkEventController* raw = gtk_event_controller_legacy_new();
+    g_signal_connect(raw, "event", G_CALLBACK(&Window::on_raw_event), this);
+    gtk_widget_add_controller(area, raw);
 
     GtkEventController* motion = gtk_event_controller_motion_new();
     g_signal_connect(motion, "motion", G_CALLBACK(&Window::on_motion), this);
@@ -549,11 +553,37 @@ void Window::on_press(GtkGestureClick* g, int n, double x, double y, gpointer p)
     self->after_hook();
 }
 
-void Window::on_release(GtkGestureClick* g, int n, double x, double y, gpointer p) {
+gboolean Window::on_raw_event(GtkEventControllerLegacy*, GdkEvent* event, gpointer p) {
     auto* self = static_cast<Window*>(p);
-    if (self->closed_ || !self->app_) return;
-    self->app_->pointer_up(*self, self->pointer_event(GTK_GESTURE(g), x, y, n));
+    if (self->closed_ || !self->app_ || gdk_event_get_event_type(event) != GDK_BUTTON_RELEASE) return FALSE;
+    PointerEvent ev;
+    ev.pos = self->last_pointer_;
+    double sx = 0;
+    double sy = 0;
+    if (gdk_event_get_position(event, &sx, &sy)) {
+        // Surface coordinates to the drawing area's.
+        GtkNative* native = gtk_widget_get_native(GTK_WIDGET(self->area_));
+        double nx = 0;
+        double ny = 0;
+        gtk_native_get_surface_transform(native, &nx, &ny);
+        double ax = 0;
+        double ay = 0;
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        if (gtk_widget_translate_coordinates(GTK_WIDGET(native), GTK_WIDGET(self->area_), sx - nx, sy - ny, &ax, &ay)) {
+            ev.pos = {ax, ay};
+        }
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
+    switch (gdk_button_event_get_button(event)) {
+        case 1: ev.button = PointerButton::primary; break;
+        case 2: ev.button = PointerButton::middle; break;
+        case 3: ev.button = PointerButton::secondary; break;
+        default: ev.button = PointerButton::none; break;
+    }
+    ev.mods = modifiers_of(gdk_event_get_modifier_state(event));
+    self->app_->pointer_up(*self, ev);
     self->after_hook();
+    return FALSE;
 }
 
 void Window::on_motion(GtkEventControllerMotion* c, double x, double y, gpointer p) {

@@ -40,8 +40,11 @@ sleep 3
 t2=$(awk '{print $14+$15}' "/proc/$pid/stat")
 echo $((t2 - t1)) > "$out/idle_ticks"
 
-# A press in the message list's second row.
+# A press in the message list's second row, then a drag across the search
+# field (its release must arrive even though the pointer moved).
 xdotool mousemove 400 170 click 1
+sleep 0.3
+xdotool mousemove 300 28 mousedown 1 mousemove 360 28 mousemove 420 29 mousemove 500 28 mouseup 1
 sleep 0.3
 xdotool windowsize "$wid" 560 800
 sleep 0.8

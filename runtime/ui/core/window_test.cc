@@ -81,6 +81,9 @@ TEST(Window, DemoShowsTakesInputAndIdles) {
     EXPECT_NE(events.find("search:hello\n"), std::string::npos) << events;
     EXPECT_NE(events.find("search:hellohello\n"), std::string::npos) << "clipboard paste\n" << events;
     EXPECT_NE(events.find("down:400,170\n"), std::string::npos) << events;
+    const std::size_t drag = events.find("down:300,28\n");
+    ASSERT_NE(drag, std::string::npos) << events;
+    EXPECT_NE(events.find("up:500,28\n", drag), std::string::npos) << "drag release\n" << events;
     EXPECT_NE(events.find("closing\n"), std::string::npos) << events;
     EXPECT_EQ(read(out / "exit_status"), "0\n") << read(out / "demo.out");
 

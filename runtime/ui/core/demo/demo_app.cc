@@ -365,6 +365,7 @@ public:
         if (shell_->pointer_down(ev)) ctx.request_redraw();
     }
     void pointer_up(Context& ctx, const PointerEvent& ev) override {
+        log_->add("up:" + std::to_string(static_cast<int>(ev.pos.x)) + "," + std::to_string(static_cast<int>(ev.pos.y)));
         if (shell_->pointer_up(ev)) ctx.request_redraw();
     }
     void pointer_move(Context& ctx, const PointerEvent& ev) override {

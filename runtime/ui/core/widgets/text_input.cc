@@ -30,6 +30,41 @@ struct TextInput::State {
     bool dragging = false;
     std::optional<double> preferred_x;
 
+    // Undo history: snapshots before each edit. Consecutive typing (or
+    // consecutive deleting) forms one step.
+    struct Snapshot {
+        std::string text;
+        std::size_t caret;
+        std::optional<std::size_t> anchor;
+    };
+    enum class Edit { none, typing, deleting, other };
+    std::vector<Snapshot> undo;
+    std::vector<Snapshot> redo;
+    Edit last_edit = Edit::none;
+
+    void record(Edit kind) {
+        const bool merge = kind != Edit::other && kind == last_edit && !undo.empty();
+        if (!merge) {
+            undo.push_back({text, caret, anchor});
+            if (undo.size() > 200) undo.erase(undo.begin());
+        }
+        redo.clear();
+        last_edit = kind;
+    }
+    bool step(std::vector<Snapshot>& from, std::vector<Snapshot>& to) {
+        if (from.empty()) return false;
+        to.push_back({text, caret, anchor});
+        Snapshot snap = std::move(from.back());
+        from.pop_back();
+        text = std::move(snap.text);
+        caret = std::min(snap.caret, text.size());
+        anchor = snap.anchor;
+        changed = true;
+        preferred_x.reset();
+        last_edit = Edit::none;
+        return true;
+    }
+
     // The layout of the displayed text at the last draw or press.
     const TextRenderer* renderer = nullptr;
     RichTextLayout layout;
@@ -78,6 +113,7 @@ struct TextInput::State {
 
     void move(std::size_t to, bool extend) {
         to = std::min(to, text.size());
+        last_edit = Edit::none;
         if (extend) {
             if (!anchor) anchor = caret;
         } else {
@@ -111,7 +147,7 @@ struct TextInput::State {
         return out;
     }
 
-    bool insert(std::string_view raw) {
+    bool insert(std::string_view raw, Edit kind = Edit::other) {
         std::string piece = filter(raw);
         auto [s, e] = sel();
         if (max_chars > 0) {
@@ -123,6 +159,7 @@ struct TextInput::State {
             }
         }
         if (piece.empty() && s == e) return false;
+        record(s == e ? kind : Edit::other);
         text.replace(s, e - s, piece);
         caret = s + piece.size();
         anchor.reset();
@@ -131,10 +168,11 @@ struct TextInput::State {
         return true;
     }
 
-    bool erase(std::size_t s, std::size_t e) {
+    bool erase(std::size_t s, std::size_t e, Edit kind = Edit::other) {
         if (s > e) std::swap(s, e);
         e = std::min(e, text.size());
         if (s >= e) return false;
+        record(kind);
         text.erase(s, e - s);
         caret = s;
         anchor.reset();
@@ -220,6 +258,9 @@ void TextInput::set_text(std::string_view text) {
     s_->caret = s_->text.size();
     s_->anchor.reset();
     s_->preferred_x.reset();
+    s_->undo.clear();
+    s_->redo.clear();
+    s_->last_edit = State::Edit::none;
     s_->changed = s_->text != before;
 }
 
@@ -249,11 +290,15 @@ void TextInput::set_caret(std::size_t offset, bool extend) {
 }
 
 void TextInput::select_all() {
+    s_->last_edit = State::Edit::none;
     s_->anchor = 0;
     s_->caret = s_->text.size();
 }
 
-bool TextInput::insert_text(std::string_view text) { return s_->insert(text); }
+bool TextInput::insert_text(std::string_view text) { return s_->insert(text, State::Edit::typing); }
+
+bool TextInput::undo() { return s_->step(s_->undo, s_->redo); }
+bool TextInput::redo() { return s_->step(s_->redo, s_->undo); }
 
 bool TextInput::take_changed() {
     const bool c = s_->changed;
@@ -321,13 +366,13 @@ KeyResult TextInput::handle_key(const KeyEvent& ev, Clipboard* clipboard) {
     if (ev.is("BackSpace")) {
         r.handled = true;
         if (s.has_sel()) r.changed = s.erase(s.sel().first, s.sel().second);
-        else r.changed = s.erase(word ? ts::prev_word_start(t, s.caret) : ts::prev_grapheme(t, s.caret), s.caret);
+        else r.changed = s.erase(word ? ts::prev_word_start(t, s.caret) : ts::prev_grapheme(t, s.caret), s.caret, State::Edit::deleting);
         return r;
     }
     if (ev.is("Delete")) {
         r.handled = true;
         if (s.has_sel()) r.changed = s.erase(s.sel().first, s.sel().second);
-        else r.changed = s.erase(s.caret, word ? ts::next_word_end(t, s.caret) : ts::next_grapheme(t, s.caret));
+        else r.changed = s.erase(s.caret, word ? ts::next_word_end(t, s.caret) : ts::next_grapheme(t, s.caret), State::Edit::deleting);
         return r;
     }
     if (ev.is("Return") || ev.is("KP_Enter")) {
@@ -340,6 +385,12 @@ KeyResult TextInput::handle_key(const KeyEvent& ev, Clipboard* clipboard) {
         if (ev.is("a")) {
             select_all();
             r.handled = true;
+            return r;
+        }
+        if (ev.is("z") || ev.is("y")) {
+            r.handled = true;
+            const bool forward = ev.is("y") || ev.mods.shift;
+            r.changed = forward ? redo() : undo();
             return r;
         }
         if (ev.is("c") || ev.is("x")) {
@@ -366,7 +417,7 @@ KeyResult TextInput::handle_key(const KeyEvent& ev, Clipboard* clipboard) {
     }
     if (!ev.text.empty() && !ev.mods.alt) {
         r.handled = true;
-        r.changed = s.insert(ev.text);
+        r.changed = s.insert(ev.text, State::Edit::typing);
     }
     return r;
 }

@@ -95,8 +95,13 @@ public:
     // characters are dropped; line breaks and tabs become spaces in a
     // single-line input. Returns whether the text changed.
     bool insert_text(std::string_view text);
-    // Editing keys, clipboard shortcuts (Ctrl+C, Ctrl+X, Ctrl+V) and the
-    // key's own text when it carries one. Pasted text arrives later through
+    // Steps back and forth through the edits (Ctrl+Z, Ctrl+Shift+Z or
+    // Ctrl+Y); consecutive typing or deleting is one step. set_text starts a
+    // new history.
+    bool undo();
+    bool redo();
+    // Editing keys, clipboard shortcuts (Ctrl+C, Ctrl+X, Ctrl+V), undo and
+    // the key's own text when it carries one. Pasted text arrives later through
     // the clipboard and is inserted then.
     KeyResult handle_key(const KeyEvent& ev, Clipboard* clipboard = nullptr);
 

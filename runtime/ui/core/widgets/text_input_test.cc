@@ -62,6 +62,12 @@ TEST(TextInput, Editing) {
         {"end after home", {T("abc"), K("Home"), K("End"), T("!")}, "abc!", ""},
         {"shift+home selects to start", {T("abc"), K("Left"), K("Home", true)}, "abc", "ab"},
         {"backspace at start does nothing", {T("ab"), K("Home"), K("BackSpace")}, "ab", ""},
+        {"undo takes back a run of typing", {T("ab"), K("Left"), T("x"), T("y"), K("z", false, true)}, "ab", ""},
+        {"undo takes back a run of deleting", {T("abcd"), K("BackSpace"), K("BackSpace"), K("z", false, true)}, "abcd", ""},
+        {"undo then redo", {T("ab"), K("Home"), T("x"), K("z", false, true), K("z", true, true)}, "xab", ""},
+        {"undo restores a replaced selection", {T("hello"), K("a", false, true), T("j"), K("z", false, true)}, "hello", "hello"},
+        {"new edit drops the redo steps", {T("a"), K("Home"), T("b"), K("z", false, true), T("c"), K("y", false, true)}, "ca", ""},
+        {"undo with nothing to undo", {K("z", false, true)}, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -276,4 +276,41 @@ Rect paint_transient(Canvas& canvas, const TextRenderer& text, const Theme& them
 
 }  // namespace toast
 
+namespace tooltip {
+
+namespace {
+constexpr double kSize = 12;
+constexpr double kPadX = 9;
+constexpr double kHeight = 26;
+constexpr double kGap = 6;
+constexpr double kEdge = 4;
+}  // namespace
+
+Rect layout(const TextRenderer& text, Size window, const Rect& anchor, std::string_view label) {
+    const double max_w = std::max(0.0, window.width - 2 * kEdge);
+    const double w = std::min(max_w, text.measure(label, kSize).width + 2 * kPadX);
+    double left = anchor.center().x - w / 2;
+    left = std::clamp(left, kEdge, std::max(kEdge, window.width - kEdge - w));
+    double top = anchor.bottom + kGap;
+    if (top + kHeight > window.height - kEdge && anchor.top - kGap - kHeight >= kEdge) {
+        top = anchor.top - kGap - kHeight;
+    }
+    return Rect::from_xywh(left, top, w, kHeight);
+}
+
+Rect paint(Canvas& canvas, const TextRenderer& text, const Theme& theme, Size window, const Rect& anchor,
+           std::string_view label) {
+    const Rect box = layout(text, window, anchor, label);
+    if (box.empty() || label.empty()) return box;
+    canvas.drop_shadow(box, 6, 6, theme.shadow.faded(0.5), 2);
+    canvas.fill_rounded_rect(box, 6, Colors::lift(theme.overlay, 0.06));
+    canvas.stroke_rounded_rect(box, 6, Colors::hairline_on(theme.overlay));
+    const std::string shown = text.elide_to_width(label, box.width() - 2 * kPadX, kSize);
+    const TextMetrics m = text.measure(shown, kSize);
+    text.draw_text(canvas, shown, {box.left + kPadX, box.center().y - m.height / 2}, kSize, theme.text);
+    return box;
+}
+
+}  // namespace tooltip
+
 }  // namespace runtime::ui

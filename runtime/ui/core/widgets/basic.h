@@ -116,4 +116,14 @@ Rect paint_transient(Canvas& canvas, const TextRenderer& text, const Theme& them
 
 }  // namespace toast
 
+namespace tooltip {
+
+// A small label for the control at `anchor`: below it (above when there is no
+// room), centred on it and kept inside the window.
+Rect layout(const TextRenderer& text, Size window, const Rect& anchor, std::string_view label);
+Rect paint(Canvas& canvas, const TextRenderer& text, const Theme& theme, Size window, const Rect& anchor,
+           std::string_view label);
+
+}  // namespace tooltip
+
 }  // namespace runtime::ui

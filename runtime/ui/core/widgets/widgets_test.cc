@@ -261,6 +261,30 @@ TEST(EmptyState, ButtonHitReturnsTheAction) {
     EXPECT_EQ(quiet.hit(text, area, {550, 400}), std::nullopt);
 }
 
+TEST(Tooltip, StaysInsideTheWindowAndFlipsAboveNearTheBottom) {
+    TextRenderer text;
+    const Size window{400, 300};
+    struct Case {
+        Rect anchor;
+        bool above;
+    };
+    for (const Case c : {Case{{180, 20, 212, 52}, false}, Case{{0, 0, 20, 20}, false}, Case{{380, 100, 400, 120}, false},
+                         Case{{180, 270, 212, 298}, true}}) {
+        const Rect r = tooltip::layout(text, window, c.anchor, "Select messages for bulk actions (X)");
+        EXPECT_GE(r.left, 0);
+        EXPECT_LE(r.right, window.width);
+        EXPECT_GE(r.top, 0);
+        EXPECT_LE(r.bottom, window.height);
+        EXPECT_EQ(r.bottom <= c.anchor.top, c.above);
+        if (!c.above) {
+            EXPECT_GE(r.top, c.anchor.bottom);
+        }
+    }
+    // Wider than the window: cut to it.
+    const Rect wide = tooltip::layout(text, {120, 300}, {10, 10, 30, 30}, "A very long tooltip that cannot fit at all");
+    EXPECT_LE(wide.width(), 120 - 8 + 1e-9);
+}
+
 TEST(Avatar, InitialsAndColour) {
     struct Case {
         const char* name;

@@ -2,7 +2,11 @@
 
 #include <cairo.h>
 
+#include <sys/wait.h>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -14,9 +18,17 @@ namespace runtime::ui {
 namespace {
 
 std::filesystem::path temp_dir() {
-    auto dir = std::filesystem::temp_directory_path() / ("ui-core-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    // One folder per test process, removed when the process ends.
+    static const struct Dir {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("ui-core-test-" + std::to_string(::getpid()));
+        Dir() { std::filesystem::create_directories(path); }
+        ~Dir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
+    return dir.path;
 }
 
 // Distinct colours among a grid of sample pixels: a blank or single-colour
@@ -135,6 +147,42 @@ TEST(Launch, CommandLine) {
     ASSERT_TRUE(flags.ok());
     EXPECT_TRUE(flags->flags.count("verbose"));
     EXPECT_TRUE(flags->list_scenes);
+}
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The launcher of a real program, without any display: --screenshot draws the
+// scene off-screen, and bad arguments end the program with status 2.
+TEST(Launch, ScreenshotNeedsNoDisplay) {
+    const auto dir = temp_dir();
+    const std::string demo = std::string(ZELK_BINARY_DIR) + "/bin/runtime_ui_demo_app";
+    ASSERT_TRUE(std::filesystem::exists(demo));
+    const std::string png = (dir / "narrow.png").string();
+    const std::string tree = (dir / "tree.json").string();
+    const std::string run = "env -u DISPLAY -u WAYLAND_DISPLAY '" + demo + "' --scene narrow --screenshot '" + png +
+                            "' --access-tree '" + tree + "' --text-scale 1.25";
+    ASSERT_EQ(std::system(run.c_str()), 0);
+    cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+    ASSERT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(s), 560);
+    EXPECT_EQ(cairo_image_surface_get_height(s), 860);
+    EXPECT_GT(distinct_colours(s), 50u);
+    cairo_surface_destroy(s);
+    const std::string json = slurp(tree);
+    EXPECT_NE(json.find("\"Demo\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"height\": 860"), std::string::npos) << json;
+
+    const std::string bad = "env -u DISPLAY '" + demo + "' --scene > /dev/null 2>&1";
+    const int rc = std::system(bad.c_str());
+    ASSERT_TRUE(WIFEXITED(rc));
+    EXPECT_EQ(WEXITSTATUS(rc), 2);
+
+    const std::string list = (dir / "scenes.txt").string();
+    ASSERT_EQ(std::system(("'" + demo + "' --list-scenes > '" + list + "'").c_str()), 0);
+    EXPECT_EQ(slurp(list).substr(0, 12), "wide\nnarrow\n");
 }
 
 TEST(ActionRegistry, DispatchesByKind) {

@@ -167,6 +167,10 @@ public:
     virtual bool key_pressed(Context& /*ctx*/, const KeyEvent& /*ev*/) { return false; }
     // Text committed by the input method (typed characters, compositions).
     virtual void text_input(Context& /*ctx*/, std::string_view /*text*/) {}
+    // Text being composed in the input method (not yet committed), with the
+    // composition's cursor as a byte offset into it; empty when composing
+    // ends. Shown at the caret (TextInput::set_preedit), never stored.
+    virtual void text_preedit(Context& /*ctx*/, std::string_view /*text*/, std::size_t /*cursor*/) {}
     virtual void pointer_down(Context& /*ctx*/, const PointerEvent& /*ev*/) {}
     virtual void pointer_up(Context& /*ctx*/, const PointerEvent& /*ev*/) {}
     virtual void pointer_move(Context& /*ctx*/, const PointerEvent& /*ev*/) {}

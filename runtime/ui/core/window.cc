@@ -149,6 +149,8 @@ private:
     static void on_resize(GtkDrawingArea*, int w, int h, gpointer self);
     static gboolean on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer self);
     static void on_commit(GtkIMContext*, const char* text, gpointer self);
+    static void on_preedit(GtkIMContext* im, gpointer self);
+    static void on_destroy(GtkWidget*, gpointer self);
     static void on_press(GtkGestureClick* g, int n, double x, double y, gpointer self);
     static gboolean on_raw_event(GtkEventControllerLegacy*, GdkEvent* event, gpointer self);
     static void on_motion(GtkEventControllerMotion* c, double x, double y, gpointer self);
@@ -285,11 +287,14 @@ bool Window::build(GtkApplication* gapp) {
     g_signal_connect(area_, "resize", G_CALLBACK(&Window::on_resize), this);
     g_signal_connect(overlay_, "get-child-position", G_CALLBACK(&Window::on_child_position), this);
     g_signal_connect(window_, "close-request", G_CALLBACK(&Window::on_close), this);
+    g_signal_connect(window_, "destroy", G_CALLBACK(&Window::on_destroy), this);
     g_signal_connect(area_, "notify::scale-factor", G_CALLBACK(&Window::on_scale_changed), this);
 
     im_ = gtk_im_multicontext_new();
     gtk_im_context_set_client_widget(im_, area);
     g_signal_connect(im_, "commit", G_CALLBACK(&Window::on_commit), this);
+    g_signal_connect(im_, "preedit-changed", G_CALLBACK(&Window::on_preedit), this);
+    g_signal_connect(im_, "preedit-end", G_CALLBACK(&Window::on_preedit), this);
     GtkEventController* keys = gtk_event_controller_key_new();
     gtk_event_controller_key_set_im_context(GTK_EVENT_CONTROLLER_KEY(keys), im_);
     g_signal_connect(keys, "key-pressed", G_CALLBACK(&Window::on_key), this);
@@ -529,6 +534,25 @@ void Window::on_commit(GtkIMContext*, const char* text, gpointer p) {
     if (self->closed_ || !self->app_ || text == nullptr) return;
     self->app_->text_input(*self, text);
     self->after_hook();
+}
+
+void Window::on_preedit(GtkIMContext* im, gpointer p) {
+    auto* self = static_cast<Window*>(p);
+    if (self->closed_ || !self->app_) return;
+    char* str = nullptr;
+    int cursor = 0;
+    gtk_im_context_get_preedit_string(im, &str, nullptr, &cursor);
+    const std::string text = str != nullptr ? str : "";
+    g_free(str);
+    const char* at = g_utf8_offset_to_pointer(text.c_str(), std::clamp<glong>(cursor, 0, g_utf8_strlen(text.c_str(), -1)));
+    self->app_->text_preedit(*self, text, static_cast<std::size_t>(at - text.c_str()));
+    self->request_redraw();
+    if (self->take_redraw() || self->app_->take_redraw_request()) gtk_widget_queue_draw(GTK_WIDGET(self->area_));
+}
+
+void Window::on_destroy(GtkWidget*, gpointer p) {
+    // Widgets are going: stop everything that would touch them.
+    static_cast<Window*>(p)->shutdown();
 }
 
 PointerEvent Window::pointer_event(GtkGesture* g, double x, double y, int clicks) {

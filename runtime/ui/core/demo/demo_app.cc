@@ -360,6 +360,10 @@ public:
         log_->add("text:" + std::string(text));
         if (state_->search.focused() && state_->search.insert_text(text)) ctx.request_redraw();
     }
+    void text_preedit(Context& ctx, std::string_view text, std::size_t cursor) override {
+        state_->search.set_preedit(text, cursor);
+        ctx.request_redraw();
+    }
     void pointer_down(Context& ctx, const PointerEvent& ev) override {
         log_->add("down:" + std::to_string(static_cast<int>(ev.pos.x)) + "," + std::to_string(static_cast<int>(ev.pos.y)));
         if (shell_->pointer_down(ev)) ctx.request_redraw();

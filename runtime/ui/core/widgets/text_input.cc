@@ -28,6 +28,8 @@ struct TextInput::State {
     std::size_t max_chars = 0;
     bool changed = false;
     bool dragging = false;
+    std::string preedit;
+    std::size_t preedit_cursor = 0;
     std::optional<double> preferred_x;
 
     // Undo history: snapshots before each edit. Consecutive typing (or
@@ -295,7 +297,17 @@ void TextInput::select_all() {
     s_->caret = s_->text.size();
 }
 
-bool TextInput::insert_text(std::string_view text) { return s_->insert(text, State::Edit::typing); }
+bool TextInput::insert_text(std::string_view text) {
+    s_->preedit.clear();
+    return s_->insert(text, State::Edit::typing);
+}
+
+void TextInput::set_preedit(std::string_view text, std::size_t cursor) {
+    s_->preedit = valid_utf8(text);
+    s_->preedit_cursor = ts::floor_grapheme(s_->preedit, std::min(cursor, s_->preedit.size()));
+}
+
+const std::string& TextInput::preedit() const { return s_->preedit; }
 
 bool TextInput::undo() { return s_->step(s_->undo, s_->redo); }
 bool TextInput::redo() { return s_->step(s_->redo, s_->undo); }
@@ -483,7 +495,25 @@ void TextInput::draw(Canvas& canvas, const TextRenderer& text, const Theme& them
     s.rect = area;
     if (area.empty()) return;
     const RichTextLayout* l = s.ensure_layout();
-    const std::size_t d_caret = s.to_display(s.caret);
+    std::size_t d_caret = s.to_display(s.caret);
+    // While the input method composes, the composition shows at the caret
+    // (underlined) in a layout of its own; the text itself is unchanged.
+    RichTextLayout composing;
+    if (!s.preedit.empty() && s.focused && !s.masked()) {
+        auto [a, b] = s.sel();
+        RichRun runs[3];
+        runs[0].text = s.text.substr(0, a);
+        runs[1].text = s.preedit;
+        runs[1].underline = true;
+        runs[2].text = s.text.substr(b);
+        RichTextOptions o;
+        o.size = s.draw_size;
+        o.wrap_width = s.layout_wrap;
+        o.color = s.draw_color;
+        composing = text.layout_rich(runs, o);
+        l = &composing;
+        d_caret = a + s.preedit_cursor;
+    }
     const Rect caret = l->caret_rect(d_caret);
 
     // Keep the caret in view.
@@ -505,14 +535,14 @@ void TextInput::draw(Canvas& canvas, const TextRenderer& text, const Theme& them
     }
 
     canvas.push_clip(Rect{area.left - 1, rect.top, area.right + 1, rect.bottom});
-    if (s.has_sel()) {
+    if (s.has_sel() && l != &composing) {
         auto [a, b] = s.sel();
         const Color sel = s.focused ? theme.selection.with_alpha(0.35) : theme.selection.with_alpha(0.18);
         for (const Rect& r : l->selection_rects(s.to_display(a), s.to_display(b))) {
             canvas.fill_rect(r.translated(s.origin.x, s.origin.y), sel);
         }
     }
-    if (s.text.empty()) {
+    if (s.text.empty() && l != &composing) {
         if (!s.placeholder.empty() && (!s.focused || style.placeholder_when_focused)) {
             const Color pc = style.placeholder.a > 0 ? style.placeholder : theme.text_faint;
             TextStyle ps;

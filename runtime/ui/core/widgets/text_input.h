@@ -95,6 +95,10 @@ public:
     // characters are dropped; line breaks and tabs become spaces in a
     // single-line input. Returns whether the text changed.
     bool insert_text(std::string_view text);
+    // The input method's composition, drawn underlined at the caret until it
+    // is committed (insert_text) or cleared (empty text).
+    void set_preedit(std::string_view text, std::size_t cursor);
+    const std::string& preedit() const;
     // Steps back and forth through the edits (Ctrl+Z, Ctrl+Shift+Z or
     // Ctrl+Y); consecutive typing or deleting is one step. set_text starts a
     // new history.

@@ -281,6 +281,42 @@ TEST(TextInput, MultiLineMovesBetweenLines) {
     EXPECT_EQ(in.selected_text(), "abcdef more\n");
 }
 
+TEST(TextInput, CompositionShowsWithoutChangingTheText) {
+    Surface surface;
+    TextRenderer text;
+    const Theme theme = Theme::dark();
+    TextInput in = focused(TextInput::local().with_initial_value("ab"));
+    in.set_caret(1);
+    auto ink = [&] {
+        cairo_save(surface.cr);
+        cairo_set_operator(surface.cr, CAIRO_OPERATOR_CLEAR);
+        cairo_paint(surface.cr);
+        cairo_restore(surface.cr);
+        {
+            Canvas canvas(surface.cr);
+            in.draw(canvas, text, theme, {0, 0, 300, 30});
+        }
+        cairo_surface_flush(surface.s);
+        const unsigned char* d = cairo_image_surface_get_data(surface.s);
+        const int stride = cairo_image_surface_get_stride(surface.s);
+        int right = 0;  // the rightmost inked column
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 300; ++x) {
+                if (d[y * stride + x * 4 + 3] != 0) right = std::max(right, x);
+            }
+        }
+        return right;
+    };
+    const int plain = ink();
+    in.set_preedit("ããª", 3);  // two kana being composed
+    EXPECT_GT(ink(), plain + 10);
+    EXPECT_EQ(in.text(), "ab");
+    EXPECT_FALSE(in.take_changed());
+    in.insert_text("ä»®");  // committed as one character
+    EXPECT_TRUE(in.preedit().empty());
+    EXPECT_EQ(in.text(), "aä»®" "b");
+}
+
 TEST(TextInput, PasswordCaretMapsThroughTheMask) {
     Surface surface;
     TextRenderer text;

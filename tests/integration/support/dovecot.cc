@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +153,10 @@ lib::Status Dovecot::launch(const DovecotOptions& options) {
     if (pid < 0) return lib::err("fork: " + std::string(std::strerror(errno)));
     if (pid == 0) {
         ::setpgid(0, 0);
+        // If the test process dies without stopping it (a crash, an abort),
+        // the server stops too instead of living on with its port.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1) ::_exit(1);
         int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out >= 0) {
             ::dup2(out, 1);

@@ -11,7 +11,9 @@
 //
 // Starting takes about half a second, stopping two to three (Dovecot waits
 // for its children), so suites share one server (SetUpTestSuite) and give
-// each test its own user. Needs root (Dovecot drops mail access to
+// each test its own user. The server is also stopped when the thread that
+// started it ends (so start it from the test's main thread, as
+// SetUpTestSuite does), even if the process crashes. Needs root (Dovecot drops mail access to
 // nobody:nogroup); tests run as root here and on CI.
 #pragma once
 

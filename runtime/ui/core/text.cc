@@ -63,10 +63,15 @@ struct LayoutKeyHash {
     }
 };
 
+std::size_t weight_of(const std::string& s) { return s.size(); }
+
+// Least recently used entries go first once there are more than `capacity`
+// entries or their keys' texts add up to more than `byte_budget`.
 template <class K, class V, class H>
 class Lru {
 public:
-    explicit Lru(std::size_t capacity, void (*drop)(V&)) : capacity_(capacity), drop_(drop) {}
+    explicit Lru(std::size_t capacity, void (*drop)(V&), std::size_t byte_budget = 16u << 20)
+        : capacity_(capacity), budget_(byte_budget), drop_(drop) {}
     ~Lru() { clear(); }
     V* find(const K& k) {
         auto it = map_.find(k);
@@ -75,10 +80,13 @@ public:
         return &it->second->second;
     }
     V& insert(K k, V v) {
+        bytes_ += weight_of(k.text);
         order_.emplace_front(std::move(k), std::move(v));
         map_[order_.front().first] = order_.begin();
-        while (order_.size() > capacity_) {
+        // The newest entry always stays, however large.
+        while (order_.size() > 1 && (order_.size() > capacity_ || bytes_ > budget_)) {
             auto& last = order_.back();
+            bytes_ -= weight_of(last.first.text);
             map_.erase(last.first);
             if (drop_) drop_(last.second);
             order_.pop_back();
@@ -91,10 +99,13 @@ public:
         }
         order_.clear();
         map_.clear();
+        bytes_ = 0;
     }
 
 private:
     std::size_t capacity_;
+    std::size_t budget_;
+    std::size_t bytes_ = 0;
     void (*drop_)(V&);
     std::list<std::pair<K, V>> order_;
     std::unordered_map<K, typename std::list<std::pair<K, V>>::iterator, H> map_;

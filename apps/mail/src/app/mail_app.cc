@@ -597,7 +597,7 @@ void MailApp::draw_setup(Canvas& c, Size window) {
         label(name, y);
         const Rect host_r{field_left, y, right - 142, y + 34};
         const Rect port_r{host_r.right + 12, y, host_r.right + 72, y + 34};
-        text.draw_text(c, "Port", {port_r.left, y - 16}, 11, t.text_faint);
+        if (host == F::ImapHost) text.draw_text(c, "Port", {port_r.left, y - 16}, 11, t.text_faint);
         field(host, host_r);
         field(port, port_r);
         runtime::ui::Toggle::draw(c, text, t, {port_r.right + 12, y, right, y + 34}, tls, "TLS");

@@ -5,6 +5,9 @@
 //
 //   ninja -C build mail_fetch_bench zelk-mail-cli
 //   build/bin/mail_fetch_bench [ROUNDS]        (default 30, as root)
+//   build/bin/mail_fetch_bench --serve         (keeps the server up and prints
+//                                               both command lines, for profiling,
+//                                               until standard input closes)
 //
 // Our side also parses every message into a record and prints it as JSON;
 // imaplib only receives the bytes.
@@ -68,7 +71,8 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    const bool serve = argc > 1 && std::string(argv[1]) == "--serve";
+    const int rounds = argc > 1 && !serve ? std::max(1, std::atoi(argv[1])) : 30;
     const std::string source = ZELK_SOURCE_DIR;
     const std::string cli = std::string(ZELK_BINARY_DIR) + "/bin/zelk-mail-cli";
     const std::string script = source + "/bench/imaplib_fetch.py";
@@ -112,6 +116,19 @@ int main(int argc, char** argv) {
     const std::string python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     const std::vector<std::string> peer = {python, script, (*server)->host(), std::to_string((*server)->port()),
                                            "bench", "bench-pw"};
+
+    if (serve) {
+        std::string line;
+        for (const auto& w : ours) line += w + " ";
+        std::printf("%s\n", line.c_str());
+        line.clear();
+        for (const auto& w : peer) line += w + " ";
+        std::printf("%s\nSSL_CERT_FILE=%s\n", line.c_str(), (*server)->ca_file().c_str());
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return 0;
+    }
 
     // One warm-up each (Dovecot builds its index on the first SELECT), and a
     // check that both really fetched 50 messages.

@@ -110,9 +110,14 @@ TEST_F(Link, WithoutAnEngineNothingIsSent) {
     EXPECT_FALSE(none.busy);
     start_initial_sync(none, st);
     EXPECT_FALSE(none.initial_sync_sent);
-    st.set_read(state::MessageId::random(), true);
+    const MailMessage m = message("local", 10);
+    st.store.upsert(m);
+    ASSERT_TRUE(st.set_read(m.id, true));
+    ASSERT_EQ(st.pending_intents().size(), 1u);
     send_intents(none, st);
+    // The change stays local: the intent is dropped, not kept for later.
     EXPECT_TRUE(st.pending_intents().empty());
+    EXPECT_TRUE(st.store.get(m.id)->read);
 }
 
 TEST_F(Link, FetchedMergesLocalDecisionsAndSelects) {

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/scenes.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -91,6 +93,46 @@ TEST(MailWindow, ScenesOpenSideBySideAtTheirSizes) {
         if (e.is_regular_file() && e.path().string().find("zelk-mail") != std::string::npos) ++files;
     }
     EXPECT_EQ(files, 0u);
+    fs::remove_all(out);
+}
+
+// Every scene, one after another under one display: the window opens at the
+// scene's size and shows more than a blank fill.
+TEST(MailWindow, EverySceneOpensInARealWindow) {
+    const fs::path out = fs::temp_directory_path() / ("mail-window-all-" + std::to_string(::getpid()));
+    fs::remove_all(out);
+    fs::create_directories(out / "home");
+    const std::string program = std::string(ZELK_BINARY_DIR) + "/bin/zelk-mail";
+    const std::string probe = std::string(ZELK_SOURCE_DIR) + "/apps/mail/src/app/window_probe.sh";
+    std::string script = "set -u; ";
+    for (std::string_view scene : mail::app::kSceneNames) {
+        const std::string dir = (out / std::string(scene)).string();
+        script += "mkdir -p '" + dir + "'; bash '" + probe + "' '" + dir + "' '" + program + "' " + std::string(scene) +
+                  " > '" + dir + "/probe.out' 2>&1; ";
+    }
+    const fs::path script_file = out / "all.sh";
+    std::ofstream(script_file) << script << "\n";
+    const std::string cmd = "HOME='" + (out / "home").string() +
+                            "' timeout 280 xvfb-run -a -s '-screen 0 1600x1000x24' dbus-run-session -- bash '" +
+                            script_file.string() + "' > '" + (out / "run.out").string() + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << read(out / "run.out");
+    for (std::string_view scene_view : mail::app::kSceneNames) {
+        const std::string scene(scene_view);
+        SCOPED_TRACE(scene);
+        const fs::path dir = out / scene;
+        const auto size = mail::app::scene_window_size(scene);
+        const auto geometry = shell_vars(read(dir / (scene + ".geometry")));
+        ASSERT_TRUE(geometry.count("WIDTH")) << read(dir / (scene + ".out")) << read(dir / "probe.out");
+        EXPECT_EQ(geometry.at("WIDTH"), std::to_string(static_cast<int>(size.width)));
+        EXPECT_EQ(geometry.at("HEIGHT"), std::to_string(static_cast<int>(size.height)));
+        int w = 0;
+        int h = 0;
+        const std::size_t n = colours(dir / (scene + ".png"), w, h);
+        EXPECT_EQ(w, static_cast<int>(size.width));
+        EXPECT_EQ(h, static_cast<int>(size.height));
+        EXPECT_GE(n, 50u) << "the captured window is not a blank fill";
+        EXPECT_EQ(read(dir / (scene + ".exit")), "0\n") << read(dir / (scene + ".out"));
+    }
     fs::remove_all(out);
 }
 

@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 
+#include "lib/base/utf8.h"
 #include "lib/crypto/base64.h"
 #include "lib/crypto/random.h"
 #include "lib/crypto/sha256.h"
 #include "lib/http/http.h"
+#include "runtime/ui/util/uri.h"
 
 namespace mail::oauth {
 namespace {
@@ -17,74 +19,9 @@ std::string lower_ascii(std::string_view s) {
     return out;
 }
 
-bool valid_utf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        if (n > 1) {
-            for (size_t k = 1; k < n; ++k)
-                if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-            uint32_t cp = c & (0xFF >> (n + 1));
-            for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-            if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-                (cp >= 0xD800 && cp <= 0xDFFF))
-                return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
-// Invalid bytes become U+FFFD, as a lossy UTF-8 decode does.
-std::string lossy_utf8(std::string_view s) {
-    std::string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        size_t best = 0;
-        for (size_t n = 1; n <= 4 && i + n <= s.size(); ++n)
-            if (valid_utf8(s.substr(i, n))) {
-                best = n;
-                break;
-            }
-        if (best) {
-            out.append(s.substr(i, best));
-            i += best;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
 std::string env_or(const char* name, const char* fallback) {
     const char* v = std::getenv(name);
     return (v && *v) ? std::string(v) : std::string(fallback);
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// application/x-www-form-urlencoded decoding of one component.
-std::string form_decode(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '+') {
-            out += ' ';
-        } else if (s[i] == '%' && i + 2 < s.size() && hex_value(s[i + 1]) >= 0 && hex_value(s[i + 2]) >= 0) {
-            out += static_cast<char>(hex_value(s[i + 1]) * 16 + hex_value(s[i + 2]));
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return lossy_utf8(out);
 }
 
 }  // namespace
@@ -111,7 +48,7 @@ std::optional<std::string> client_id_for(Provider p) {
     const char* v = std::getenv(std::string(client_id_variable(p)).c_str());
     if (!v) return std::nullopt;
     std::string_view s(v);
-    if (s.empty() || !valid_utf8(s)) return std::nullopt;
+    if (s.empty() || !lib::utf8::is_valid(s)) return std::nullopt;
     return std::string(s);
 }
 
@@ -189,7 +126,7 @@ std::string http_page(std::string_view message) {
 }
 
 RedirectOutcome handle_redirect_request(std::string_view request_bytes, std::string_view expected_state) {
-    std::string text = lossy_utf8(request_bytes.substr(0, 4096));
+    std::string text = lib::utf8::repair(request_bytes.substr(0, 4096));
     std::string_view line(text);
     if (auto eol = line.find_first_of("\r\n"); eol != std::string_view::npos) line = line.substr(0, eol);
     // The second space-separated token is the request target.
@@ -208,22 +145,13 @@ RedirectOutcome handle_redirect_request(std::string_view request_bytes, std::str
             pos = end;
         }
     }
-    std::optional<std::string> code, state, error;
-    if (auto q = target.find('?'); q != std::string_view::npos) {
-        std::string_view query = target.substr(q + 1);
-        while (!query.empty()) {
-            auto amp = query.find('&');
-            std::string_view pair = query.substr(0, amp);
-            query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-            if (pair.empty()) continue;
-            auto eq = pair.find('=');
-            std::string key = form_decode(pair.substr(0, eq));
-            std::string value = eq == std::string_view::npos ? std::string() : form_decode(pair.substr(eq + 1));
-            if (key == "code") code = value;
-            else if (key == "state") state = value;
-            else if (key == "error") error = value;
-        }
-    }
+    // The path plays no part; for each key the last occurrence counts.
+    runtime::ui::uri::FormPairs pairs;
+    if (auto q = target.find('?'); q != std::string_view::npos)
+        pairs = runtime::ui::uri::parse_form_query(target.substr(q + 1));
+    const auto code = runtime::ui::uri::last_value(pairs, "code");
+    const auto state = runtime::ui::uri::last_value(pairs, "state");
+    const auto error = runtime::ui::uri::last_value(pairs, "error");
     RedirectOutcome out;
     if (error) {
         out.kind = RedirectOutcome::Kind::Denied;

@@ -98,32 +98,6 @@ ComposerView sample_composition() {
     return v;
 }
 
-// The first line of a body that is not blank, trimmed, inner white space
-// collapsed.
-std::string quote_excerpt(std::string_view body) {
-    std::size_t start = 0;
-    while (start <= body.size()) {
-        std::size_t end = body.find('\n', start);
-        if (end == std::string_view::npos) end = body.size();
-        const std::string line = state::trim_white_space(body.substr(start, end - start));
-        if (!line.empty()) {
-            std::string out;
-            bool gap = false;
-            for (char c : line) {
-                if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
-                    gap = true;
-                    continue;
-                }
-                if (gap && !out.empty()) out += ' ';
-                gap = false;
-                out += c;
-            }
-            return out;
-        }
-        start = end + 1;
-    }
-    return {};
-}
 
 }  // namespace
 
@@ -208,7 +182,7 @@ void MailApp::open_reply(const state::MessageId& id) {
     using K = ComposerView::BlockKind;
     v.blocks = {{K::Paragraph, {}},
                 {K::Paragraph, {{"On " + draw::long_date_time(m->date) + ", " + m->from.address + " wrote:"}}},
-                {K::Quote, {{quote_excerpt(m->body)}}}};
+                {K::Quote, {{pane::excerpt(m->body)}}}};
     composer_ = std::move(v);
     s->overlay = state::Overlay{};
     s->overlay.kind = state::Overlay::Kind::Reply;

@@ -31,33 +31,6 @@ using state::MailState;
 
 namespace {
 
-// The first line of the body that is not blank, trimmed, with runs of white
-// space collapsed to one space.
-std::string excerpt(std::string_view body) {
-    std::size_t start = 0;
-    while (start <= body.size()) {
-        std::size_t end = body.find('\n', start);
-        if (end == std::string_view::npos) end = body.size();
-        const std::string line = state::trim_white_space(body.substr(start, end - start));
-        if (!line.empty()) {
-            std::string out;
-            bool space = false;
-            for (char c : line) {
-                const bool ws = c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-                if (ws) {
-                    space = true;
-                    continue;
-                }
-                if (space && !out.empty()) out += ' ';
-                space = false;
-                out += c;
-            }
-            return out;
-        }
-        start = end + 1;
-    }
-    return {};
-}
 
 std::string sender_name(const MailMessage& m) { return m.from.name.empty() ? m.from.address : m.from.name; }
 
@@ -91,6 +64,34 @@ void text_mid(const PaneEnv& env, Canvas& c, std::string_view t, double x, doubl
 }
 
 }  // namespace
+
+// The first line of the body that is not blank, trimmed, with runs of white
+// space collapsed to one space.
+std::string excerpt(std::string_view body) {
+    std::size_t start = 0;
+    while (start <= body.size()) {
+        std::size_t end = body.find('\n', start);
+        if (end == std::string_view::npos) end = body.size();
+        const std::string line = state::trim_white_space(body.substr(start, end - start));
+        if (!line.empty()) {
+            std::string out;
+            bool space = false;
+            for (char c : line) {
+                const bool ws = c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+                if (ws) {
+                    space = true;
+                    continue;
+                }
+                if (space && !out.empty()) out += ' ';
+                space = false;
+                out += c;
+            }
+            return out;
+        }
+        start = end + 1;
+    }
+    return {};
+}
 
 std::optional<ListEmptyState> list_empty_state(const MailState& s, bool list_empty) {
     if (!list_empty) return std::nullopt;

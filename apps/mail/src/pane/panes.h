@@ -19,6 +19,10 @@
 
 namespace mail::pane {
 
+// The first line of a body that is not blank, trimmed, with runs of white
+// space collapsed to one space (list previews, reply quotes).
+std::string excerpt(std::string_view body);
+
 using runtime::ui::Point;
 using runtime::ui::Rect;
 

@@ -18,7 +18,7 @@ namespace lib::mime {
 
 struct Address {
     std::string name;     // decoded display name; may be empty
-    std::string address;  // addr-spec as written; may be empty for odd input
+    std::string address;  // the bare address as written; may be empty for odd input
 };
 
 struct Attachment {

@@ -16,7 +16,6 @@
 // Exit 0 when nothing failed, 1 after a Failed event, 2 for bad arguments.
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -28,6 +27,7 @@
 #include "engine/offline_backend.h"
 #include "lib/json/strict.h"
 #include "tools/cli/message_json.h"
+#include "tools/cli/files.h"
 #include "tools/cli/registry.h"
 #include "validate/account_config.h"
 
@@ -71,13 +71,10 @@ lib::Result<Options> read_options(const Args& args, const std::vector<std::strin
 }
 
 lib::Result<StoredConfig> read_account(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return lib::err("cannot read " + path);
-    std::string text;
-    text.resize(kMaxAccountFileBytes + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxAccountFileBytes) return lib::err(path + ": account file too large");
+    ReadResult read = read_file(path == "-" ? "./-" : path, kMaxAccountFileBytes);
+    if (!read.ok) return lib::err("cannot read " + path);
+    if (read.too_large) return lib::err(path + ": account file too large");
+    const std::string& text = read.bytes;
     auto settings = mail::validate::decode_settings(text);
     if (!settings) return lib::err(path + ": " + settings.error());
     StoredConfig config = settings->config;

@@ -13,11 +13,7 @@
 // A document that cannot be opened (or a seed file that cannot be read or
 // parsed) is reported as {"ok":false,...} with exit 1; unusable arguments
 // exit 2.
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -29,6 +25,7 @@
 #include "doc/reflect.h"
 #include "lib/json/strict.h"
 #include "state/raw_message.h"
+#include "tools/cli/files.h"
 #include "tools/cli/registry.h"
 
 namespace tools::cli {
@@ -55,27 +52,11 @@ lib::Result<mail::doc::Doc> open_document(const std::string& dir) {
 }
 
 lib::Result<std::string> read_message_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return lib::err("cannot read " + path + ": " + std::strerror(errno));
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int saved = errno;
-            ::close(fd);
-            return lib::err("cannot read " + path + ": " + std::strerror(saved));
-        }
-        if (n == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaxMessageFileBytes) {
-            ::close(fd);
-            return lib::err(path + ": message too large");
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    // A seed file named "-" is a file, not standard input.
+    ReadResult read = read_file(path == "-" ? "./-" : path, kMaxMessageFileBytes);
+    if (!read.ok) return lib::err("cannot read " + path + ": " + read.error);
+    if (read.too_large) return lib::err(path + ": message too large");
+    return std::move(read.bytes);
 }
 
 int run_apply(const std::string& dir, const std::string& payload, Io io) {

@@ -1,13 +1,8 @@
 // zelk-mail-cli parse FILE...: one JSON line per file, the message as a
 // record or {"file","error"} when the file holds no message.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "lib/json/strict.h"
 #include "state/raw_message.h"
+#include "tools/cli/files.h"
 #include "tools/cli/message_json.h"
 #include "tools/cli/registry.h"
 
@@ -16,41 +11,6 @@ namespace {
 
 // Larger files are reported as too large without being read whole.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
-
-struct ReadResult {
-    bool ok = false;
-    bool too_large = false;
-    std::string bytes;
-    std::string error;  // strerror text when !ok
-};
-
-ReadResult read_file(const std::string& path) {
-    ReadResult r;
-    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        r.error = std::strerror(errno);
-        return r;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            r.error = std::strerror(errno);
-            if (fd != STDIN_FILENO) ::close(fd);
-            return r;
-        }
-        if (n == 0) break;
-        if (r.bytes.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
-            r.too_large = true;
-            break;
-        }
-        r.bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (fd != STDIN_FILENO) ::close(fd);
-    r.ok = true;
-    return r;
-}
 
 lib::json::Json error_record(const std::string& file, const std::string& error) {
     lib::json::Json record = lib::json::Json::object();
@@ -76,7 +36,7 @@ int run_parse(const Args& args, Io io) {
 
     int status = kExitOk;
     for (const std::string& file : files) {
-        const ReadResult read = read_file(file);
+        const ReadResult read = read_file(file, kMaxFileBytes);
         lib::json::Json record;
         if (!read.ok) {
             io.err << kProgram << " parse: cannot read " << file << ": " << read.error << "\n";

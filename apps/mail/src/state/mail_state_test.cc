@@ -9,7 +9,7 @@
 namespace mail::state {
 namespace {
 
-struct Spec {
+struct Row {
     std::string subject;
     std::int64_t date = 0;
     FolderRole folder = FolderRole::Inbox;
@@ -20,7 +20,7 @@ struct Spec {
     bool read = false;
 };
 
-MailMessage make(const Spec& s) {
+MailMessage make(const Row& s) {
     MailMessage m;
     m.subject = s.subject;
     m.date = s.date;
@@ -44,10 +44,10 @@ validate::AccountEntry account(std::string email) {
 
 // A state with the given messages inserted in order; returns their ids in the
 // same order.
-MailState with(const std::vector<Spec>& specs, std::vector<MessageId>& ids, std::string email = "me@example.com") {
+MailState with(const std::vector<Row>& rows, std::vector<MessageId>& ids, std::string email = "me@example.com") {
     MailState s = MailState::with_accounts({account(std::move(email))}, 0, 1000);
-    for (const Spec& spec : specs) {
-        MailMessage m = make(spec);
+    for (const Row& row : rows) {
+        MailMessage m = make(row);
         ids.push_back(m.id);
         s.store.upsert(std::move(m));
     }
@@ -86,7 +86,7 @@ TEST(MailStateList, SearchRules) {
         const char* query;
         std::vector<std::string> expected;
     };
-    const std::vector<Spec> specs = {
+    const std::vector<Row> rows = {
         {.subject = "Spatial index", .date = 10},
         {.subject = "plain", .date = 30, .body = "the SPATIAL word in the body"},
         {.subject = "trashed spatial", .date = 40, .folder = FolderRole::Trash},
@@ -106,17 +106,17 @@ TEST(MailStateList, SearchRules) {
     };
     for (const Case& c : cases) {
         std::vector<MessageId> ids;
-        MailState s = with(specs, ids);
+        MailState s = with(rows, ids);
         s.set_search_query(c.query);
         EXPECT_EQ(subjects(s), c.expected) << "query \"" << c.query << "\"";
     }
 }
 
 TEST(MailStateList, SearchStopsAtTwoHundredResults) {
-    std::vector<Spec> specs;
-    for (int i = 0; i < 250; ++i) specs.push_back({.subject = "match " + std::to_string(i), .date = i});
+    std::vector<Row> rows;
+    for (int i = 0; i < 250; ++i) rows.push_back({.subject = "match " + std::to_string(i), .date = i});
     std::vector<MessageId> ids;
-    MailState s = with(specs, ids);
+    MailState s = with(rows, ids);
     s.set_search_query("match");
     const std::vector<ListItem> list = s.visible_list();
     ASSERT_EQ(list.size(), kSearchResultLimit);

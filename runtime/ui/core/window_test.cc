@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ui/util/xvfb_reexec.h"
+
 #ifdef ZELK_UI_HAS_WEB
 constexpr bool kWeb = true;
 #else
@@ -68,7 +70,7 @@ TEST(Window, DemoShowsTakesInputAndIdles) {
     const std::string demo = std::string(ZELK_BINARY_DIR) + "/bin/runtime_ui_demo_app";
     const std::string probe = std::string(ZELK_SOURCE_DIR) + "/runtime/ui/core/window_probe.sh";
     ASSERT_TRUE(fs::exists(demo)) << demo;
-    const std::string cmd = "timeout 120 xvfb-run -a -s '-screen 0 1280x800x24' dbus-run-session -- bash '" + probe +
+    const std::string cmd = "timeout 120 " + runtime::ui::testing::xvfb_run_command() + " -s '-screen 0 1280x800x24' dbus-run-session -- bash '" + probe +
                             "' '" + out.string() + "' '" + demo + "' " + (kWeb ? "web" : "none") + " > '" +
                             (out / "probe.out").string() + "' 2>&1";
     const int rc = std::system(cmd.c_str());

@@ -9,9 +9,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace runtime::ui::testing {
+
+// The display number xvfb-run -a starts looking from. Left at its default
+// (99), window tests that ctest runs in parallel race for the same free
+// number and one loses its display; starting from a number of its own per
+// process keeps them apart.
+inline std::string xvfb_server_num() { return std::to_string(100 + ::getpid() % 20000); }
+
+// "xvfb-run -a -n N" for tests that build a shell command.
+inline std::string xvfb_run_command() { return "xvfb-run -a -n " + xvfb_server_num(); }
 
 // Returns true when the caller is listing tests; otherwise either returns
 // false inside the display session or does not return at all.
@@ -25,7 +35,9 @@ inline bool reexec_under_xvfb(int argc, char** argv) {
     setenv("NO_AT_BRIDGE", "1", 1);
     setenv("GTK_A11Y", "none", 1);
     setenv("GSK_RENDERER", "cairo", 1);
-    std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+    std::string server_num = xvfb_server_num();
+    std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-n"),
+                               server_num.data(),                const_cast<char*>("-s"),
                                const_cast<char*>("-screen 0 1280x800x24"), const_cast<char*>("dbus-run-session"),
                                const_cast<char*>("--")};
     for (int i = 0; i < argc; ++i) args.push_back(argv[i]);

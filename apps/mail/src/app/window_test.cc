@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/scenes.h"
+#include "runtime/ui/util/xvfb_reexec.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ TEST(MailWindow, ScenesOpenSideBySideAtTheirSizes) {
     const std::string probe = std::string(ZELK_SOURCE_DIR) + "/apps/mail/src/app/window_probe.sh";
     ASSERT_TRUE(fs::exists(program)) << program;
     const std::string cmd = "HOME='" + (out / "home").string() +
-                            "' timeout 100 xvfb-run -a -s '-screen 0 1600x1000x24' dbus-run-session -- bash '" + probe +
+                            "' timeout 100 " + runtime::ui::testing::xvfb_run_command() + " -s '-screen 0 1600x1000x24' dbus-run-session -- bash '" + probe +
                             "' '" + out.string() + "' '" + program + "' wide narrow > '" + (out / "probe.out").string() +
                             "' 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << read(out / "probe.out");
@@ -113,7 +114,7 @@ TEST(MailWindow, EverySceneOpensInARealWindow) {
     const fs::path script_file = out / "all.sh";
     std::ofstream(script_file) << script << "\n";
     const std::string cmd = "HOME='" + (out / "home").string() +
-                            "' timeout 280 xvfb-run -a -s '-screen 0 1600x1000x24' dbus-run-session -- bash '" +
+                            "' timeout 280 " + runtime::ui::testing::xvfb_run_command() + " -s '-screen 0 1600x1000x24' dbus-run-session -- bash '" +
                             script_file.string() + "' > '" + (out / "run.out").string() + "' 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << read(out / "run.out");
     for (std::string_view scene_view : mail::app::kSceneNames) {
